@@ -1,0 +1,68 @@
+// The window shell: start-up, the message loop and the window procedure.
+#include "app/app.h"
+
+#include "init/init.h"
+#include "main/main.h"
+#include "model/globals.h"
+
+namespace {
+
+constexpr const char* kClassName = "VTR Window Class";
+
+}  // namespace
+
+bool openwindow(void* hThisInst, int /*nWinMode*/) {
+    hInst = hThisInst;
+    if (!plat::register_class(kClassName, WindowFunction)) return false;
+    hwnd = plat::create_window(kClassName, "Vantor", CLIENT_WIDTH, CLIENT_HEIGHT);
+    if (!hwnd) return false;
+    plat::show_window(hwnd);
+    // The first paint arrives here, while timer_mode is still 0, and draws nothing.
+    plat::update_window(hwnd);
+    initgame();
+    misctext();
+    return true;
+}
+
+int WinMain(void* hThisInst, void* /*hPrevInst*/, const char* /*lpszArgs*/, int nWinMode) {
+    if (!openwindow(hThisInst, nWinMode)) return 1;
+    plat::Message msg;
+    while (plat::get_message(&msg)) plat::dispatch_message(&msg);
+    return static_cast<int>(msg.wParam);
+}
+
+void misctext() {
+    plat::Surface* dc = plat::get_window_surface(hwnd);
+    plat::release_window_surface(hwnd, dc);
+}
+
+int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
+    switch (message) {
+        case plat::WM_DESTROY:
+            exitgame();
+            plat::post_quit_message(0);
+            return 0;
+        case plat::WM_PAINT:
+            PaintDC = plat::begin_paint(window, &paintstruct);
+            TempDC = WinDC;
+            WinDC = PaintDC;
+            repaint();
+            WinDC = TempDC;
+            plat::end_paint(window, &paintstruct);
+            return 0;
+        case plat::WM_TIMER:
+            timerops();
+            return 0;
+        case plat::WM_LBUTTONDOWN: {
+            auto bits = static_cast<uint32_t>(lParam);
+            mouseclick(static_cast<uint16_t>(bits & 0xFFFFu), static_cast<uint16_t>(bits >> 16));
+            return 0;
+        }
+        case plat::WM_LBUTTONUP:
+            if (timer_mode == MODE_PLAYING) blankicons();
+            if (timer_mode == MODE_TITLE) blankicons2();
+            return 0;
+        default:
+            return plat::default_window_proc(window, message, wParam, lParam);
+    }
+}

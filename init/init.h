@@ -1,0 +1,30 @@
+// Start-up, drawing surfaces, maps, option defaults, unit placement and map drawing.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gdi.h"
+
+// Start-up and shut-down.
+void initgame();
+void inittimer();
+void exitgame();
+void initdisplay();
+
+// Option defaults and side colours.
+void initvars();
+
+// Maps.
+void loadmaps();
+void startgame();
+// Releases the map pictures of a game, as the end of the game over does; safe when there are none.
+void releasemap();
+
+// Unit placement and map drawing.
+void shuffle();
+void initunit();
+void startunit(uint8_t team, uint8_t type, uint32_t col1, uint32_t col2);
+void pickcapital(uint8_t player);
+void printunit(uint8_t i);
+void printmap(plat::Surface* hDC);
+void updateback();

@@ -1,0 +1,72 @@
+// Start-up and shut-down: the random seed, the drawing surfaces and artwork, the timer.
+#include <cstdio>
+#include <string>
+
+#include "init/init.h"
+#include "main/main.h"
+#include "model/globals.h"
+#include "model/random.h"
+#include "platform/bmp.h"
+#include "platform/resources.h"
+#include "platform/sound.h"
+
+namespace {
+
+constexpr uint32_t kTimerId = 1;
+constexpr uint32_t kTickMs = 100;
+
+// A missing or broken resource leaves the handle null, and copies from it draw nothing.
+plat::Bitmap* load_resource_bitmap(const char* name) {
+    const plat::Resource* res = plat::find_resource("BITMAP", name);
+    if (!res) {
+        std::fprintf(stderr, "vantor: the picture %s is missing from this build\n", name);
+        return nullptr;
+    }
+    std::string error;
+    plat::Bitmap* bitmap = plat::decode_bmp(res->data, res->size, &error);
+    if (!bitmap) std::fprintf(stderr, "vantor: the picture %s cannot be read: %s\n", name, error.c_str());
+    return bitmap;
+}
+
+}  // namespace
+
+void initgame() {
+    sc_randomize();
+    plat::sound_open();
+    initdisplay();
+    loadmaps();
+    initvars();
+    inittimer();
+    startintro();
+}
+
+void inittimer() { plat::set_timer(hwnd, kTimerId, kTickMs); }
+
+void exitgame() {
+    plat::kill_timer(hwnd, kTimerId);
+    plat::release_window_surface(hwnd, WinDC);
+    WinDC = nullptr;
+    plat::delete_surface(TactDC);
+    plat::delete_surface(MapDC);
+    TactDC = MapDC = nullptr;
+    plat::delete_bitmap(hPanelgfx);
+    plat::delete_bitmap(hFontgfx);
+    plat::delete_bitmap(hPanelimage);
+    plat::delete_bitmap(hTitlegfx);
+    hPanelgfx = hFontgfx = hPanelimage = hTitlegfx = nullptr;
+    // A window closed in the middle of a game still owns that game's map pictures.
+    releasemap();
+    plat::sound_close();
+}
+
+void initdisplay() {
+    WinDC = plat::get_window_surface(hwnd);
+    TactDC = plat::create_surface();
+    MapDC = plat::create_surface();
+    hPanelgfx = load_resource_bitmap("PanelGFX");
+    hPanelimage = load_resource_bitmap("PanelImage");
+    hFontgfx = load_resource_bitmap("Fontgfx");
+    hTitlegfx = load_resource_bitmap("Titlegfx");
+    plat::select_bitmap(MapDC, hPanelimage);
+    plat::blit(WinDC, 0, MAP_HEIGHT, CLIENT_WIDTH, PANEL_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
+}

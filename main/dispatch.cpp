@@ -1,0 +1,87 @@
+// The three dispatchers: the tick, the repaint and the left click, each by the running screen.
+#include "init/init.h"
+#include "main/main.h"
+#include "model/globals.h"
+
+namespace {
+
+void copy_panel_background() {
+    plat::select_bitmap(MapDC, hPanelimage);
+    plat::blit(WinDC, 0, MAP_HEIGHT, CLIENT_WIDTH, PANEL_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
+}
+
+}  // namespace
+
+void timerops() {
+    switch (timer_mode) {
+        case MODE_PLACING:
+            initunit();
+            printmap(FullDC);
+            break;
+        case MODE_PLAYING:
+            flashcursor();
+            moveshots();
+            greyunits();
+            cpuaction();
+            break;
+        case MODE_GAMEOVER:
+            flashcursor();
+            gameover();
+            greyunits();
+            break;
+        case MODE_INTRO:
+            introtext();
+            break;
+        default:
+            break;
+    }
+}
+
+void repaint() {
+    switch (timer_mode) {
+        case MODE_PLACING:
+            copy_panel_background();
+            plat::select_bitmap(MapDC, hMainmap);
+            plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
+            break;
+        case MODE_PLAYING:
+            copy_panel_background();
+            printpanel();
+            plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
+            break;
+        case MODE_TITLE:
+            plat::select_bitmap(MapDC, hTitlegfx);
+            plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
+            titleinfo();
+            blankicons2();
+            copy_panel_background();
+            break;
+        case MODE_INTRO: {
+            plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, nullptr, 0, 0, plat::BLACKNESS);
+            // Replay the intro's steps so far, drawing every line already shown.
+            uint16_t reached = cpu_timer;
+            cpu_timer = 0;
+            while (cpu_timer < reached) introtext();
+            copy_panel_background();
+            cpu_timer = reached;
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void mouseclick(uint16_t x, uint16_t y) {
+    // Each test reads timer_mode afresh: a handler may have changed it.
+    if (timer_mode == MODE_PLAYING) {
+        clickabort(x, y);
+        if (cpu_player[cur_player]) return;
+        clickunit(x, y);
+        clickpanel(x, y);
+    }
+    if (timer_mode == MODE_TITLE) clicktitle(x, y);
+    if (timer_mode == MODE_INTRO && introover) {
+        PlayResource("SFXBoom");
+        starttitle();
+    }
+}

@@ -1,0 +1,57 @@
+// Drawing surfaces, bitmaps and block copies: the stand-in for the GDI calls the game makes.
+// Colours are 24-bit values written 0x00BBGGRR, as the game and its map files use them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace plat {
+
+using Colour = uint32_t;
+
+// What get_pixel answers outside a bitmap (CLR_INVALID).
+constexpr Colour kNoColour = 0xFFFFFFFFu;
+
+// Raster operations of a block copy.
+enum Rop { SRCCOPY, SRCPAINT, BLACKNESS };
+
+// A picture of width x height pixels, rows top-down.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<Colour> pixels;
+    // Area drawn since the window last showed it (x0 >= x1 when clean); only the window's bitmap is shown.
+    int dirty_x0 = 0, dirty_y0 = 0, dirty_x1 = 0, dirty_y1 = 0;
+};
+
+// A drawing surface: draws into whichever bitmap is selected into it.
+struct Surface {
+    Bitmap* bitmap = nullptr;
+};
+
+// A black bitmap; null for a size that is not positive or is absurdly large.
+Bitmap* create_bitmap(int width, int height);
+void delete_bitmap(Bitmap* bitmap);
+
+Surface* create_surface();
+void delete_surface(Surface* surface);
+
+// Selects a bitmap into a surface and returns the one it held before.
+Bitmap* select_bitmap(Surface* surface, Bitmap* bitmap);
+
+// Copies w x h pixels from (sx, sy) of src to (x, y) of dst. Clipped to both bitmaps: pixels whose
+// source or destination lies outside are left alone. BLACKNESS fills the destination and ignores src.
+// A null surface, or one without a bitmap, draws nothing.
+void blit(Surface* dst, int x, int y, int w, int h, const Surface* src, int sx, int sy, Rop rop);
+
+// kNoColour outside the bitmap or without one.
+Colour get_pixel(const Surface* surface, int x, int y);
+// Does nothing outside the bitmap.
+void set_pixel(Surface* surface, int x, int y, Colour colour);
+
+// Marks a rectangle of a bitmap as drawn; blit and set_pixel do this themselves.
+void mark_dirty(Bitmap* bitmap, int x, int y, int w, int h);
+void clear_dirty(Bitmap* bitmap);
+
+}  // namespace plat

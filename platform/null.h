@@ -1,0 +1,17 @@
+// The headless backend's extras: the sounds started, for the driver and the tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// Called with the name of every sound that starts.
+using SoundObserver = void (*)(const char* name);
+void set_sound_observer(SoundObserver observer);
+
+// Names of the sounds started since the last clear.
+const std::vector<std::string>& sound_log();
+void clear_sound_log();
+
+}  // namespace plat

@@ -1,0 +1,29 @@
+// Headless sound: records the name of each sound that starts and plays nothing.
+#include "platform/null.h"
+#include "platform/sound.h"
+
+namespace plat {
+
+namespace {
+
+SoundObserver g_observer = nullptr;
+std::vector<std::string> g_log;
+
+}  // namespace
+
+void set_sound_observer(SoundObserver observer) { g_observer = observer; }
+
+const std::vector<std::string>& sound_log() { return g_log; }
+
+void clear_sound_log() { g_log.clear(); }
+
+void sound_open() {}
+
+void sound_play(const char* name, const unsigned char* /*wav*/, size_t /*size*/) {
+    g_log.emplace_back(name);
+    if (g_observer) g_observer(name);
+}
+
+void sound_close() {}
+
+}  // namespace plat

@@ -1,0 +1,86 @@
+// Headless window: an off-screen client area, no timer and no message queue. The driver and the
+// tests hand messages to the window procedure themselves.
+#include <cstring>
+#include <string>
+
+#include "platform/window.h"
+
+namespace plat {
+
+struct Window {
+    WindowProc proc = nullptr;
+    Bitmap* client = nullptr;
+    Surface surface;
+};
+
+namespace {
+
+std::string g_class;
+WindowProc g_proc = nullptr;
+
+}  // namespace
+
+bool register_class(const char* class_name, WindowProc proc) {
+    g_class = class_name;
+    g_proc = proc;
+    return proc != nullptr;
+}
+
+Window* create_window(const char* class_name, const char* /*caption*/, int width, int height) {
+    if (g_class != class_name || !g_proc) return nullptr;
+    auto* window = new Window;
+    window->proc = g_proc;
+    window->client = create_bitmap(width, height);
+    window->surface.bitmap = window->client;
+    return window;
+}
+
+void show_window(Window* /*hwnd*/) {}
+
+void update_window(Window* hwnd) {
+    if (hwnd) hwnd->proc(hwnd, WM_PAINT, 0, 0);
+}
+
+void destroy_window(Window* hwnd) {
+    if (!hwnd) return;
+    hwnd->proc(hwnd, WM_DESTROY, 0, 0);
+    delete_bitmap(hwnd->client);
+    delete hwnd;
+}
+
+Surface* get_window_surface(Window* hwnd) { return hwnd ? &hwnd->surface : nullptr; }
+
+void release_window_surface(Window* /*hwnd*/, Surface* /*surface*/) {}
+
+Surface* begin_paint(Window* hwnd, PaintRecord* paint) {
+    Surface* surface = get_window_surface(hwnd);
+    if (paint) paint->surface = surface;
+    return surface;
+}
+
+void end_paint(Window* /*hwnd*/, PaintRecord* paint) {
+    if (paint) paint->surface = nullptr;
+}
+
+void set_timer(Window* /*hwnd*/, uint32_t /*id*/, uint32_t /*period_ms*/) {}
+
+void kill_timer(Window* /*hwnd*/, uint32_t /*id*/) {}
+
+// Nothing ever arrives by itself when headless: a loop that asks ends at once.
+bool get_message(Message* msg) {
+    if (msg) *msg = Message{};
+    return false;
+}
+
+int32_t dispatch_message(const Message* msg) {
+    if (!msg || !msg->hwnd) return 0;
+    return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+void post_quit_message(int /*code*/) {}
+
+int32_t default_window_proc(Window* /*hwnd*/, uint32_t /*message*/, uint32_t /*wParam*/, int32_t /*lParam*/) {
+    return 0;
+}
+
+}  // namespace plat

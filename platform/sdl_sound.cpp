@@ -1,0 +1,2 @@
+// Placeholder: the SDL sound backend.
+#include "platform/sound.h"

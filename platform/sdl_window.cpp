@@ -1,0 +1,2 @@
+// Placeholder: the SDL window backend.
+#include "platform/window.h"

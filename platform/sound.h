@@ -1,0 +1,14 @@
+// The one sound channel: starting a sound cuts off the one playing; playback is asynchronous.
+#pragma once
+
+#include <cstddef>
+
+namespace plat {
+
+// Opens the audio device. Without one the game stays silent after one line on stderr.
+void sound_open();
+// Starts a RIFF WAVE held in memory; name is for the record only.
+void sound_play(const char* name, const unsigned char* wav, size_t size);
+void sound_close();
+
+}  // namespace plat

@@ -1,0 +1,66 @@
+// The window, its messages and the tick timer: the stand-in for the USER calls the game makes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gdi.h"
+
+namespace plat {
+
+// The messages the window procedure handles, numbered as the platform it stands in for numbers them.
+enum : uint32_t {
+    WM_DESTROY = 0x0002,
+    WM_PAINT = 0x000F,
+    WM_QUIT = 0x0012,
+    WM_TIMER = 0x0113,
+    WM_LBUTTONDOWN = 0x0201,
+    WM_LBUTTONUP = 0x0202,
+};
+
+struct Window;
+
+using WindowProc = int32_t (*)(Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
+
+struct Message {
+    Window* hwnd = nullptr;
+    uint32_t message = 0;
+    uint32_t wParam = 0;
+    int32_t lParam = 0;
+};
+
+// What a paint lends the window procedure.
+struct PaintRecord {
+    Surface* surface = nullptr;
+};
+
+// lParam of a mouse message: x in the low 16 bits, y in the high 16 bits.
+inline int32_t make_lparam(int x, int y) {
+    return static_cast<int32_t>((static_cast<uint32_t>(y) << 16) | (static_cast<uint32_t>(x) & 0xFFFFu));
+}
+
+// False when the class cannot be registered.
+bool register_class(const char* class_name, WindowProc proc);
+// A window with a client area of width x height; null with one line on stderr when there is no display.
+Window* create_window(const char* class_name, const char* caption, int width, int height);
+void show_window(Window* hwnd);
+// Sends a paint request through the window procedure at once.
+void update_window(Window* hwnd);
+void destroy_window(Window* hwnd);
+
+// The window's own drawing surface, lasting until it is released.
+Surface* get_window_surface(Window* hwnd);
+void release_window_surface(Window* hwnd, Surface* surface);
+Surface* begin_paint(Window* hwnd, PaintRecord* paint);
+void end_paint(Window* hwnd, PaintRecord* paint);
+
+// Timer ticks arrive as WM_TIMER messages, at most one pending at a time.
+void set_timer(Window* hwnd, uint32_t id, uint32_t period_ms);
+void kill_timer(Window* hwnd, uint32_t id);
+
+// Waits for the next message; false once the quit message arrives.
+bool get_message(Message* msg);
+int32_t dispatch_message(const Message* msg);
+void post_quit_message(int code);
+int32_t default_window_proc(Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
+
+}  // namespace plat

@@ -1,0 +1,2 @@
+// Placeholder for the headless driver.
+int main() { return 0; }
