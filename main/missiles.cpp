@@ -1,0 +1,113 @@
+// Missile launch and flight: the track from launcher to target, the trail, the wrap across the
+// map's east-west edge, and the explosion frames after arrival.
+#include <cmath>
+
+#include "main/main.h"
+#include "model/globals.h"
+
+namespace {
+
+constexpr int kOffset = 1000;  // missile-space x is map x + 1000, so that x stays positive
+constexpr uint16_t kArcSteps = 62;
+constexpr double kPi = 3.141592654;
+
+}  // namespace
+
+void startshot() {
+    int slot = -1;
+    for (int i = 0; i < NUM_SHOTS; i++) {
+        if (shot[i].flag == 0) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot < 0) return;
+    icbm& s = shot[slot];
+    auto x = static_cast<uint16_t>(item[cur_unit].x + 4);
+    auto y = static_cast<uint16_t>(item[cur_unit].y + 4);
+    int d = 180 - bearing;
+    if (d < 0) d += 360;
+    double rad = d * kPi * 0.005555555555555556;
+    auto dx = static_cast<int16_t>(std::sin(rad) * power * 3.0 + x);
+    auto dy = static_cast<int16_t>(std::cos(rad) * power * 3.0 + y);
+    if (dy < 0) dy = 0;
+    if (dy > 388) dy = 388;
+    s.xdest = dx;
+    s.ydest = dy;
+    s.track.init_motion(static_cast<uint16_t>(x + kOffset), y, 0, static_cast<uint16_t>(dx + kOffset),
+                        static_cast<uint16_t>(dy), kArcSteps);
+    s.flag = 1;
+    s.size = 0;
+    for (int k = 0; k < TRAIL_LENGTH; k++) {
+        s.xco[k] = -1;
+        s.yco[k] = 0;
+        s.col[k] = 0;
+    }
+    nextplayer();
+}
+
+namespace {
+
+void fly(icbm& s, int16_t plotx, int16_t ploty) {
+    s.xco[TRAIL_LENGTH - 1] = plotx;
+    s.yco[TRAIL_LENGTH - 1] = static_cast<uint16_t>(ploty);
+    s.col[TRAIL_LENGTH - 1] = plat::get_pixel(FullDC, plotx, static_cast<uint16_t>(ploty));
+    plat::set_pixel(WinDC, plotx, static_cast<uint16_t>(ploty), WHITE);
+    s.track.move_one_square();
+    // Keep the missile over the map: the track and the blast centre cross the edge together.
+    if (s.track.curx < kOffset) {
+        s.track.curx = static_cast<int16_t>(s.track.curx + 600);
+        s.track.destx = static_cast<int16_t>(s.track.destx + 600);
+        s.xdest = static_cast<int16_t>(s.xdest + 600);
+    }
+    if (s.track.curx > kOffset + 599) {
+        s.track.curx = static_cast<int16_t>(s.track.curx - 600);
+        s.track.destx = static_cast<int16_t>(s.track.destx - 600);
+        s.xdest = static_cast<int16_t>(s.xdest - 600);
+    }
+}
+
+// Returns false once the missile's impact has been resolved and its slot freed.
+bool explode(int i) {
+    icbm& s = shot[i];
+    s.xco[TRAIL_LENGTH - 1] = -1;
+    s.size++;
+    if (s.xco[0] == -1) {
+        checkhits(i);
+        return false;
+    }
+    if (s.xco[TRAIL_LENGTH - 2] != -1) {
+        makesadder();
+        PlayResource("SFXBoom");
+    }
+    int h = s.size / 2;
+    plat::blit(WinDC, s.xdest - h - 2, s.ydest - h - 2, s.size + 4, s.size + 4, FullDC, s.xdest - h - 2,
+               s.ydest - h - 2, plat::SRCCOPY);
+    plat::select_bitmap(MapDC, hPanelgfx);
+    plat::blit(WinDC, s.xdest - 10, s.ydest - 10, 20, 20, MapDC, 60, s.size * 20, plat::SRCPAINT);
+    return true;
+}
+
+}  // namespace
+
+void moveshots() {
+    for (int i = 0; i < NUM_SHOTS; i++) {
+        icbm& s = shot[i];
+        if (!s.flag) continue;
+        auto plotx = static_cast<int16_t>(s.track.curx - kOffset);
+        double t = std::sin(s.track.curz * 0.05) * 25.0;
+        auto ploty = static_cast<int16_t>(s.track.cury - t);
+        // Restore the oldest trail pixel; a point above the map reads back as a large y and restores nothing.
+        if (s.xco[0] != -1) plat::set_pixel(WinDC, s.xco[0], s.yco[0], s.col[0]);
+        for (int k = 0; k < TRAIL_LENGTH - 1; k++) {
+            s.xco[k] = s.xco[k + 1];
+            s.yco[k] = s.yco[k + 1];
+            s.col[k] = s.col[k + 1];
+        }
+        if (!s.track.at_destination()) {
+            fly(s, plotx, ploty);
+        } else {
+            explode(i);
+        }
+    }
+}

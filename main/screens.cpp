@@ -1,0 +1,82 @@
+// The intro that opens the game and the game-over sequence that closes each game.
+#include <cstring>
+
+#include "init/init.h"
+#include "main/main.h"
+#include "model/globals.h"
+
+namespace {
+
+constexpr int kIntroSlots = 20;
+constexpr int kLastIntroSlot = 19;
+
+// One line per slot; null slots stay blank. Only letters, digits, "." and blanks: the font has no more.
+const char* const kIntroLines[kIntroSlots] = {
+    "THE COLD WAR IS OVER. THE HOT ONE BEGINS AT DAWN.",
+    nullptr,
+    "FOUR POWERS HOLD CITIES  MISSILE SILOS  SUBMARINES AND FACTORIES.",
+    nullptr,
+    "ON YOUR TURN CLICK ONE OF YOUR SILOS OR SUBMARINES ON THE MAP.",
+    "TURN THE DIAL OR ITS ARROWS FOR THE BEARING. THE BAR SETS THE POWER.",
+    nullptr,
+    "PRESS FIRE. THE MISSILE FLIES ON BY ITSELF AND THE TURN PASSES AT ONCE.",
+    "THE WORLD IS ROUND. WHAT LEAVES ONE EDGE OF THE MAP COMES BACK AT THE OTHER.",
+    nullptr,
+    "A BLAST DESTROYS EVERYTHING CLOSE TO WHERE IT FALLS. ANY SIDE. YOURS TOO.",
+    "EVERY STRIKE SADDENS A CITY OF THE SIDE WHOSE TURN IT IS.",
+    "FACTORIES REFILL THEIR SILOS EVERY SECOND ROUND.",
+    "LOSE YOUR CAPITAL OR YOUR LAST MISSILE AND YOUR SIDE IS OUT.",
+    "THE LAST SIDE STANDING WINS. IF ANYTHING IS LEFT TO WIN.",
+    "CLICK TO CONTINUE.",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+constexpr const char* kTheEnd = "THE END";
+
+int end_glyph(char c) {
+    if (c == '.') return 1;
+    if (c >= 'A' && c <= 'Z') return c - 53;
+    return 0;
+}
+
+}  // namespace
+
+void startintro() {
+    plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, nullptr, 0, 0, plat::BLACKNESS);
+    introover = false;
+    cpu_timer = 0;
+    PlayResource("SFXMissilelaunch");
+    timer_mode = MODE_INTRO;
+}
+
+void introtext() {
+    uint16_t slot = cpu_timer;
+    cpu_timer++;
+    if (slot < kIntroSlots && kIntroLines[slot]) {
+        const char* line = kIntroLines[slot];
+        blittext(12, static_cast<uint16_t>(14 + 20 * slot), line, static_cast<uint8_t>(std::strlen(line)));
+    }
+    if (slot == kLastIntroSlot) introover = true;
+}
+
+void gameover() {
+    cpu_timer++;
+    uint16_t t = cpu_timer;
+    if (t >= 50 && t <= 56) {
+        int i = t - 50;
+        plat::select_bitmap(MapDC, hFontgfx);
+        plat::blit(WinDC, 277 + 7 * i, 50, 7, 16, MapDC, 7 * end_glyph(kTheEnd[i]), 0, plat::SRCPAINT);
+        PlayResource("SFXGreyout");
+    }
+    if (t == 100) {
+        timer_mode = MODE_TITLE;
+        plat::blit(WinDC, 5, 405, 100, 50, nullptr, 0, 0, plat::BLACKNESS);
+        const weapon& w = item[cur_unit];
+        plat::blit(WinDC, w.x - 2, w.y - 2, 13, 13, FullDC, w.x - 2, w.y - 2, plat::SRCCOPY);
+        releasemap();
+        starttitle();
+    }
+}

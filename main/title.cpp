@@ -1,0 +1,137 @@
+// The title screen: the options of a game, the player boxes and the start control.
+#include <cstdio>
+#include <cstring>
+
+#include "init/init.h"
+#include "main/main.h"
+#include "model/globals.h"
+
+namespace {
+
+constexpr int kArrow = 25;
+constexpr int kNameLength = 31;
+
+struct ArrowButton {
+    int x, y;        // where it is drawn
+    int click_x1;    // last x that answers; the buttons drawn at x 420 answer only to 420..435
+    bool increase;
+};
+
+// In the order in which clicks are tested.
+const ArrowButton kButtons[10] = {
+    {155, 195, 180, false}, {420, 195, 435, true},  // map
+    {155, 240, 180, false}, {265, 240, 290, true},  // cities
+    {155, 285, 180, false}, {265, 285, 290, true},  // submarines
+    {310, 240, 335, false}, {420, 240, 435, true},  // silos
+    {310, 285, 335, false}, {420, 285, 435, true},  // skill
+};
+
+// Applies the change of button b if its limit allows it.
+bool change_option(int b) {
+    switch (b) {
+        case 0: return cur_map > 0 && (cur_map--, true);
+        case 1: return num_maps > 0 && cur_map < num_maps - 1 && (cur_map++, true);
+        case 2: return num_city > 1 && (num_city--, true);
+        case 3: return num_city < MAX_CITY && (num_city++, true);
+        case 4: return num_sub > 0 && (num_sub--, true);
+        case 5: return num_sub < MAX_SUB && (num_sub++, true);
+        case 6:
+            if (num_silo == 0) return false;
+            num_silo = static_cast<uint8_t>(num_silo - 2);
+            num_factory--;
+            return true;
+        case 7:
+            if (num_silo >= MAX_SILO) return false;
+            num_silo = static_cast<uint8_t>(num_silo + 2);
+            num_factory++;
+            return true;
+        case 8: return cpu_skill > 0 && (cpu_skill = static_cast<uint16_t>(cpu_skill - 5), true);
+        case 9: return cpu_skill < MAX_SKILL && (cpu_skill = static_cast<uint16_t>(cpu_skill + 5), true);
+        default: return false;
+    }
+}
+
+void copy_sprite(int sx, int sy, int x, int y) {
+    plat::select_bitmap(MapDC, hPanelgfx);
+    plat::blit(WinDC, x, y, kArrow, kArrow, MapDC, sx, sy, plat::SRCCOPY);
+}
+
+void click_arrows(uint16_t x, uint16_t y) {
+    for (int b = 0; b < 10; b++) {
+        const ArrowButton& button = kButtons[b];
+        if (x < button.x || x > button.click_x1 || y < button.y || y > button.y + kArrow) continue;
+        if (!change_option(b)) continue;
+        PlayResource("SFXClick");
+        copy_sprite(button.increase ? 25 : 0, 75, button.x, button.y);
+    }
+}
+
+void click_player_box(uint16_t x) {
+    int k = (x - 155) / 30;
+    if (k < 2) {
+        cpu_player[k] = !cpu_player[k];
+    } else if (cpu_player[k] && k + 1 == num_players) {
+        num_players--;
+    } else if (cpu_player[k] && k == num_players) {
+        num_players++;
+        cpu_player[k] = false;
+    } else {
+        cpu_player[k] = !cpu_player[k];
+    }
+    PlayResource("SFXClick");
+}
+
+void print2(uint16_t x, uint16_t y, int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", value % 100);
+    blittext(x, y, text, 2);
+}
+
+}  // namespace
+
+void starttitle() {
+    plat::select_bitmap(MapDC, hTitlegfx);
+    plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
+    cpu_timer = 0;
+    timer_mode = MODE_TITLE;
+    titleinfo();
+    blankicons2();
+}
+
+void clicktitle(uint16_t x, uint16_t y) {
+    // A refusal stays on screen until the next click.
+    title_message[0] = 0;
+    click_arrows(x, y);
+    if (x >= 155 && x <= 210 && y >= 330 && y <= 355) click_player_box(x);
+    if (x >= 215 && x <= 270 && y >= 330 && y <= 355) click_player_box(x);
+    titleinfo();
+    if (x >= 310 && x <= 445 && y >= 330 && y <= 355) {
+        PlayResource("SFXClick");
+        if (num_sub > 0 || num_silo > 0) startgame();
+    }
+}
+
+void titleinfo() {
+    char line[kNameLength + 1];
+    std::memset(line, ' ', kNameLength);
+    line[kNameLength] = 0;
+    const char* text = title_message[0] ? title_message : (num_maps > 0 ? filelist[cur_map].letter : "NO MAPS FOUND");
+    size_t n = std::strlen(text);
+    std::memcpy(line, text, n < static_cast<size_t>(kNameLength) ? n : kNameLength);
+    blittext(190, 200, line, kNameLength);
+    print2(243, 245, num_city);
+    print2(243, 290, num_sub);
+    print2(398, 245, num_silo);
+    print2(398, 290, cpu_skill);
+    for (int i = 0; i < NUM_SIDES; i++) {
+        if (i < num_players) {
+            copy_sprite(25 * i, cpu_player[i] ? 425 : 400, 155 + 30 * i, 330);
+        } else {
+            copy_sprite(0, 375, 155 + 30 * i, 330);
+        }
+    }
+}
+
+void blankicons2() {
+    for (const ArrowButton& button : kButtons) copy_sprite(button.increase ? 25 : 0, 50, button.x, button.y);
+}
