@@ -1,0 +1,257 @@
+// The game's globals, units and missiles as JSON, and setting them by name.
+#include "state.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "json.h"
+#include "model/globals.h"
+#include "parse.h"
+
+namespace sim {
+
+namespace {
+
+enum class Kind { U8, U16, Bool, Bool4, U32x4, Maps, Text };
+
+struct Global {
+    const char* name;
+    Kind kind;
+    void* ptr;
+    long long max;  // the largest value a set accepts; for Text the buffer size
+};
+
+// The state keys, in output order. A script can set every one but maps.
+const Global kGlobals[] = {
+    {"timer_mode", Kind::U8, &timer_mode, 255},
+    {"seed", Kind::U16, &seed, 65535},
+    {"cur_player", Kind::U8, &cur_player, 255},
+    {"cur_unit", Kind::U8, &cur_unit, 255},
+    {"bearing", Kind::U16, &bearing, 65535},
+    {"power", Kind::U16, &power, 65535},
+    {"alive", Kind::Bool4, alive, 1},
+    {"cpu_player", Kind::Bool4, cpu_player, 1},
+    {"num_players", Kind::U8, &num_players, 255},
+    {"num_maps", Kind::U8, &num_maps, MAX_MAPS},  // the maps key lists this many entries
+    {"cur_map", Kind::U8, &cur_map, 255},
+    {"maps", Kind::Maps, nullptr, 0},
+    {"num_city", Kind::U8, &num_city, 255},
+    {"num_silo", Kind::U8, &num_silo, 255},
+    {"num_sub", Kind::U8, &num_sub, 255},
+    {"num_factory", Kind::U8, &num_factory, 255},
+    {"cpu_skill", Kind::U16, &cpu_skill, 65535},
+    {"cpu_timer", Kind::U16, &cpu_timer, 65535},
+    {"cpu_unit", Kind::U8, &cpu_unit, 255},
+    {"cpu_bearing", Kind::U16, &cpu_bearing, 65535},
+    {"cpu_power", Kind::U16, &cpu_power, 65535},
+    {"supply", Kind::U8, &supply, 255},
+    {"timer_count", Kind::U8, &timer_count, 255},
+    {"cursor_on", Kind::Bool, &cursor_on, 1},
+    {"introover", Kind::Bool, &introover, 1},
+    {"justaborted", Kind::Bool, &justaborted, 1},
+    {"startcols", Kind::U32x4, startcols, 0xFFFFFFFFLL},
+    {"title_message", Kind::Text, title_message, sizeof title_message},
+};
+
+// A fixed-size text field up to its terminator, or its whole size when there is none.
+std::string_view bounded(const char* text, size_t size) { return {text, strnlen(text, size)}; }
+
+std::string value_json(const Global& g) {
+    switch (g.kind) {
+        case Kind::U8: return std::to_string(*static_cast<uint8_t*>(g.ptr));
+        case Kind::U16: return std::to_string(*static_cast<uint16_t*>(g.ptr));
+        case Kind::Bool: return json_bool(*static_cast<bool*>(g.ptr));
+        case Kind::Bool4: {
+            JsonArray a;
+            for (int i = 0; i < NUM_SIDES; i++) a.raw(json_bool(static_cast<bool*>(g.ptr)[i]));
+            return a.str();
+        }
+        case Kind::U32x4: {
+            JsonArray a;
+            for (int i = 0; i < NUM_SIDES; i++) a.raw(std::to_string(static_cast<uint32_t*>(g.ptr)[i]));
+            return a.str();
+        }
+        case Kind::Maps: {
+            JsonArray a;
+            for (int i = 0; i < num_maps && i < MAX_MAPS; i++)
+                a.raw(json_string(bounded(filelist[i].letter, MAP_NAME_SIZE)));
+            return a.str();
+        }
+        case Kind::Text: return json_string(bounded(static_cast<char*>(g.ptr), static_cast<size_t>(g.max)));
+    }
+    return "null";
+}
+
+std::string join_words(const std::vector<std::string>& words, size_t from) {
+    std::string text;
+    for (size_t i = from; i < words.size(); i++) {
+        if (i > from) text += ' ';
+        text += words[i];
+    }
+    return text;
+}
+
+void expect_count(const std::vector<std::string>& args, size_t count, const std::string& usage) {
+    if (args.size() != count) throw ScriptError{"usage: " + usage};
+}
+
+// A unit's name: 16 characters padded with blanks, then the terminator.
+void set_name(char* name, const std::string& text) {
+    if (text.size() > 16) throw ScriptError{"a unit name has at most 16 characters: " + text};
+    std::memset(name, ' ', 16);
+    std::memcpy(name, text.data(), text.size());
+    name[16] = 0;
+}
+
+}  // namespace
+
+std::string state_json() {
+    JsonObject o;
+    for (const Global& g : kGlobals) o.raw(g.name, value_json(g));
+    return o.str();
+}
+
+std::string units_json() {
+    JsonArray list;
+    for (int i = 0; i < NUM_UNITS; i++) {
+        const weapon& u = item[i];
+        if (u.flag == EMPTY) continue;
+        std::string_view name = bounded(u.name, sizeof u.name);
+        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+        list.raw(JsonObject()
+                     .number("slot", i)
+                     .number("flag", u.flag)
+                     .number("side", u.side)
+                     .number("x", u.x)
+                     .number("y", u.y)
+                     .string("name", name)
+                     .number("ammo", u.ammo)
+                     .number("fact1", u.fact1)
+                     .number("fact2", u.fact2)
+                     .boolean("supplied", u.supplied)
+                     .boolean("greynow", u.greynow)
+                     .number("old_power", u.old_power)
+                     .number("old_bearing", u.old_bearing)
+                     .str());
+    }
+    return list.str();
+}
+
+std::string shots_json() {
+    JsonArray list;
+    for (int i = 0; i < NUM_SHOTS; i++) {
+        const icbm& s = shot[i];
+        if (s.flag == 0) continue;
+        list.raw(JsonObject()
+                     .number("slot", i)
+                     .number("curx", s.track.curx)
+                     .number("cury", s.track.cury)
+                     .number("curz", s.track.curz)
+                     .number("xdest", s.xdest)
+                     .number("ydest", s.ydest)
+                     .number("size", s.size)
+                     .str());
+    }
+    return list.str();
+}
+
+void set_global(const std::vector<std::string>& args) {
+    if (args.empty()) throw ScriptError{"usage: set NAME VALUE..."};
+    const std::string& name = args[0];
+    for (const Global& g : kGlobals) {
+        if (name != g.name) continue;
+        switch (g.kind) {
+            case Kind::U8:
+                expect_count(args, 2, "set " + name + " VALUE");
+                *static_cast<uint8_t*>(g.ptr) = static_cast<uint8_t>(parse_int(args[1], 0, g.max, g.name));
+                return;
+            case Kind::U16:
+                expect_count(args, 2, "set " + name + " VALUE");
+                *static_cast<uint16_t*>(g.ptr) = static_cast<uint16_t>(parse_int(args[1], 0, g.max, g.name));
+                return;
+            case Kind::Bool:
+                expect_count(args, 2, "set " + name + " true|false");
+                *static_cast<bool*>(g.ptr) = parse_bool(args[1], g.name);
+                return;
+            case Kind::Bool4: {
+                expect_count(args, 5, "set " + name + " B0 B1 B2 B3");
+                bool values[NUM_SIDES];
+                for (int i = 0; i < NUM_SIDES; i++) values[i] = parse_bool(args[1 + i], g.name);
+                std::memcpy(g.ptr, values, sizeof values);
+                return;
+            }
+            case Kind::U32x4: {
+                expect_count(args, 5, "set " + name + " V0 V1 V2 V3");
+                uint32_t values[NUM_SIDES];
+                for (int i = 0; i < NUM_SIDES; i++)
+                    values[i] = static_cast<uint32_t>(parse_int(args[1 + i], 0, g.max, g.name));
+                std::memcpy(g.ptr, values, sizeof values);
+                return;
+            }
+            case Kind::Maps: throw ScriptError{"maps cannot be set"};
+            case Kind::Text: {
+                // The rest of the line, words joined by single blanks; nothing after the name clears it.
+                std::string text = join_words(args, 1);
+                if (text.size() >= static_cast<size_t>(g.max))
+                    throw ScriptError{name + " holds at most " + std::to_string(g.max - 1) + " characters"};
+                std::memset(g.ptr, 0, static_cast<size_t>(g.max));
+                std::memcpy(g.ptr, text.data(), text.size());
+                return;
+            }
+        }
+    }
+    throw ScriptError{"no such global: " + name};
+}
+
+void set_unit(const std::vector<std::string>& args) {
+    if (args.size() < 3) throw ScriptError{"usage: set unit SLOT FIELD VALUE"};
+    weapon& u = item[parse_int(args[0], 0, NUM_UNITS - 1, "unit slot")];
+    const std::string& field = args[1];
+    if (field == "name") {
+        set_name(u.name, join_words(args, 2));
+        return;
+    }
+    expect_count(args, 3, "set unit SLOT " + field + " VALUE");
+    const std::string& v = args[2];
+    const char* what = field.c_str();
+    if (field == "flag") u.flag = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "side") u.side = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "x") u.x = static_cast<uint16_t>(parse_int(v, 0, 65535, what));
+    else if (field == "y") u.y = static_cast<uint16_t>(parse_int(v, 0, 65535, what));
+    else if (field == "ammo") u.ammo = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "fact1") u.fact1 = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "fact2") u.fact2 = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "supplied") u.supplied = parse_bool(v, what);
+    else if (field == "greynow") u.greynow = parse_bool(v, what);
+    else if (field == "old_power") u.old_power = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "old_bearing") u.old_bearing = static_cast<uint16_t>(parse_int(v, 0, 65535, what));
+    else throw ScriptError{"no such unit field: " + field};
+}
+
+void set_shot(const std::vector<std::string>& args) {
+    if (args.size() < 3) throw ScriptError{"usage: set shot SLOT FIELD VALUE..."};
+    icbm& s = shot[parse_int(args[0], 0, NUM_SHOTS - 1, "shot slot")];
+    const std::string& field = args[1];
+    const char* what = field.c_str();
+    if (field == "track") {
+        expect_count(args, 8, "set shot SLOT track X1 Y1 Z1 X2 Y2 Z2");
+        uint16_t v[6];
+        for (int i = 0; i < 6; i++) v[i] = static_cast<uint16_t>(parse_int(args[2 + i], 0, 32767, "track coordinate"));
+        s.track.init_motion(v[0], v[1], v[2], v[3], v[4], v[5]);
+        return;
+    }
+    expect_count(args, 3, "set shot SLOT " + field + " VALUE");
+    const std::string& v = args[2];
+    if (field == "flag") s.flag = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "xdest") s.xdest = static_cast<int16_t>(parse_int(v, -32768, 32767, what));
+    else if (field == "ydest") s.ydest = static_cast<int16_t>(parse_int(v, -32768, 32767, what));
+    else if (field == "size") s.size = static_cast<uint8_t>(parse_int(v, 0, 255, what));
+    else if (field == "trail") {
+        auto x = static_cast<int16_t>(parse_int(v, -32768, 32767, what));
+        for (int16_t& entry : s.xco) entry = x;
+    } else {
+        throw ScriptError{"no such shot field: " + field};
+    }
+}
+
+}  // namespace sim
