@@ -137,7 +137,7 @@ def sfx_greyout():
     tone = np.sin(ph) + 0.28 * np.sin(3 * ph) + 0.12 * np.sin(2 * ph)
     tone = onepole_lowpass(tone, 3000.0)
     env = attack(t, 0.004) * decay(t, 0.11) * (1.0 - attack(t, 0.05, 0.25))
-    return tone * env, 0.62
+    return tone * env, 0.50
 
 
 def chirp(t, start, f0, f1, length):
@@ -229,7 +229,7 @@ def sfx_missilelaunch():
     rumble = buzz * flutter
     env = attack(t, 0.5) * (1.0 - attack(t, 0.8, 1.5))
     x = 0.9 * ignite + env * (1.0 * roar + 0.5 * hiss + 0.7 * rumble)
-    return saturate(x / np.max(np.abs(x)), 1.4), 0.88
+    return saturate(x / np.max(np.abs(x)), 1.4), 0.82
 
 
 def sfx_appearing():
