@@ -1,2 +1,310 @@
-// Placeholder: the SDL window backend.
+// The SDL window backend: one window shown through its window surface, SDL events turned into the
+// game's messages, and the tick timer, all on the main thread.
+#include <SDL.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "platform/window.h"
+
+namespace plat {
+
+namespace {
+
+struct SdlWindowDeleter {
+    void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
+};
+struct SdlSurfaceDeleter {
+    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
+};
+struct BitmapDeleter {
+    void operator()(Bitmap* b) const { delete_bitmap(b); }
+};
+
+struct Timer {
+    uint32_t id = 0;
+    uint32_t period_ms = 0;
+    uint64_t deadline_ms = 0;
+};
+
+}  // namespace
+
+struct Window {
+    WindowProc proc = nullptr;
+    std::unique_ptr<Bitmap, BitmapDeleter> client;
+    Surface surface;
+    std::unique_ptr<SDL_Window, SdlWindowDeleter> sdl;
+    // The client bitmap seen as an SDL surface over the same pixels, so that SDL converts it to
+    // whatever format the screen has.
+    std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> view;
+    std::vector<Timer> timers;
+};
+
+namespace {
+
+std::string g_class;
+WindowProc g_proc = nullptr;
+// The game has one window; every SDL event is meant for it.
+std::unique_ptr<Window> g_window;
+bool g_quit = false;
+int g_quit_code = 0;
+
+// SDL falls back to an off-screen driver when there is no desktop. The game wants a window that
+// someone can see, so unless SDL_VIDEODRIVER names a driver it may use only X11 or Wayland.
+bool choose_video_driver() {
+    const char* chosen = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (chosen && *chosen) return true;
+    std::string drivers;
+    if (const char* x = std::getenv("DISPLAY"); x && *x) drivers += "x11,";
+    if (const char* w = std::getenv("WAYLAND_DISPLAY"); w && *w) drivers += "wayland,";
+    if (drivers.empty()) {
+        std::fprintf(stderr, "vantor: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
+        return false;
+    }
+    drivers.pop_back();
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    return true;
+}
+
+bool start_video() {
+    if (!choose_video_driver()) return false;
+    // The window surface must stay a plain framebuffer: no renderer, so no OpenGL gets loaded.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // A windowed game should not switch the desktop's compositor off.
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // The click that brings the window to the front is a click in the game too.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "vantor: no display available (%s)\n", SDL_GetError());
+        return false;
+    }
+    return true;
+}
+
+void stop_video() {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (SDL_WasInit(0) == 0) SDL_Quit();
+}
+
+std::unique_ptr<Window> make_window(const char* caption, int width, int height) {
+    auto window = std::make_unique<Window>();
+    window->proc = g_proc;
+    window->client.reset(create_bitmap(width, height));
+    if (!window->client) return nullptr;
+    window->surface.bitmap = window->client.get();
+    // Shown later by show_window, as a window is created hidden until it is shown.
+    window->sdl.reset(SDL_CreateWindow(caption, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
+                                       height, SDL_WINDOW_HIDDEN));
+    if (!window->sdl) return nullptr;
+    Bitmap* bitmap = window->client.get();
+    window->view.reset(SDL_CreateRGBSurfaceWithFormatFrom(bitmap->pixels.data(), width, height, 32,
+                                                          width * 4, SDL_PIXELFORMAT_XBGR8888));
+    if (!window->view) return nullptr;
+    return window;
+}
+
+// Puts on screen the part of the client bitmap drawn since the last time.
+void present(Window* window) {
+    Bitmap* bitmap = window->client.get();
+    int x0 = std::max(bitmap->dirty_x0, 0);
+    int y0 = std::max(bitmap->dirty_y0, 0);
+    int x1 = std::min(bitmap->dirty_x1, bitmap->width);
+    int y1 = std::min(bitmap->dirty_y1, bitmap->height);
+    clear_dirty(bitmap);
+    if (x0 >= x1 || y0 >= y1) return;
+    SDL_Surface* screen = SDL_GetWindowSurface(window->sdl.get());
+    if (!screen) return;
+    SDL_Rect rect{x0, y0, x1 - x0, y1 - y0};
+    SDL_Rect target = rect;
+    SDL_BlitSurface(window->view.get(), &rect, screen, &target);
+    SDL_UpdateWindowSurfaceRects(window->sdl.get(), &rect, 1);
+}
+
+// Closing the window destroys it, as the default handling of a close request would.
+void close_window() {
+    if (g_window) destroy_window(g_window.get());
+}
+
+bool is_our_window(uint32_t window_id) {
+    return g_window && SDL_GetWindowID(g_window->sdl.get()) == window_id;
+}
+
+// The message an SDL event stands for; false for the events the game does not see.
+bool translate_event(const SDL_Event& event, Message* out) {
+    switch (event.type) {
+        case SDL_QUIT:
+            close_window();
+            return false;
+        case SDL_WINDOWEVENT:
+            if (!is_our_window(event.window.windowID)) return false;
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+                close_window();
+                return false;
+            }
+            if (event.window.event != SDL_WINDOWEVENT_EXPOSED) return false;
+            *out = Message{g_window.get(), WM_PAINT, 0, 0};
+            return true;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            if (event.button.button != SDL_BUTTON_LEFT || !is_our_window(event.button.windowID)) return false;
+            uint32_t message = event.type == SDL_MOUSEBUTTONDOWN ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+            *out = Message{g_window.get(), message, 0, make_lparam(event.button.x, event.button.y)};
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+Timer* next_timer() {
+    if (!g_window || g_window->timers.empty()) return nullptr;
+    auto& timers = g_window->timers;
+    return &*std::min_element(timers.begin(), timers.end(),
+                              [](const Timer& a, const Timer& b) { return a.deadline_ms < b.deadline_ms; });
+}
+
+// A timer that has fallen due fires once. Its next deadline never lies in the past, so ticks
+// missed while the game was busy are not made up in a burst.
+bool take_due_tick(Message* out) {
+    Timer* timer = next_timer();
+    uint64_t now = SDL_GetTicks64();
+    if (!timer || timer->deadline_ms > now) return false;
+    timer->deadline_ms += timer->period_ms;
+    if (timer->deadline_ms <= now) timer->deadline_ms = now + timer->period_ms;
+    *out = Message{g_window.get(), WM_TIMER, timer->id, 0};
+    return true;
+}
+
+// Sleeps until an event arrives or the next tick falls due; true with the event if one came.
+bool wait_for_event(SDL_Event* event) {
+    const Timer* timer = next_timer();
+    if (!timer) return SDL_WaitEvent(event) == 1;
+    uint64_t now = SDL_GetTicks64();
+    if (timer->deadline_ms <= now) return false;
+    uint64_t wait = std::min<uint64_t>(timer->deadline_ms - now, INT_MAX);
+    return SDL_WaitEventTimeout(event, static_cast<int>(wait)) == 1;
+}
+
+// The quit message is taken off the queue once it is read.
+bool quit_message(Message* out) {
+    *out = Message{nullptr, WM_QUIT, static_cast<uint32_t>(g_quit_code), 0};
+    g_quit = false;
+    return false;
+}
+
+}  // namespace
+
+bool register_class(const char* class_name, WindowProc proc) {
+    if (!class_name || !proc) return false;
+    g_class = class_name;
+    g_proc = proc;
+    return true;
+}
+
+Window* create_window(const char* class_name, const char* caption, int width, int height) {
+    if (!class_name || g_class != class_name || !g_proc || g_window) return nullptr;
+    if (!start_video()) return nullptr;
+    g_window = make_window(caption ? caption : "", width, height);
+    if (!g_window) {
+        std::fprintf(stderr, "vantor: cannot open the window (%s)\n", SDL_GetError());
+        stop_video();
+        return nullptr;
+    }
+    return g_window.get();
+}
+
+void show_window(Window* hwnd) {
+    if (hwnd) SDL_ShowWindow(hwnd->sdl.get());
+}
+
+void update_window(Window* hwnd) {
+    if (!hwnd) return;
+    hwnd->proc(hwnd, WM_PAINT, 0, 0);
+    if (hwnd == g_window.get()) present(hwnd);
+}
+
+void destroy_window(Window* hwnd) {
+    if (!hwnd || hwnd != g_window.get()) return;
+    hwnd->proc(hwnd, WM_DESTROY, 0, 0);
+    g_window.reset();
+    stop_video();
+}
+
+Surface* get_window_surface(Window* hwnd) { return hwnd ? &hwnd->surface : nullptr; }
+
+void release_window_surface(Window* /*hwnd*/, Surface* /*surface*/) {}
+
+// A paint shows the whole client area again, also the parts the paint itself leaves alone.
+Surface* begin_paint(Window* hwnd, PaintRecord* paint) {
+    Surface* surface = get_window_surface(hwnd);
+    if (hwnd) mark_dirty(hwnd->client.get(), 0, 0, hwnd->client->width, hwnd->client->height);
+    if (paint) paint->surface = surface;
+    return surface;
+}
+
+void end_paint(Window* /*hwnd*/, PaintRecord* paint) {
+    if (paint) paint->surface = nullptr;
+}
+
+void set_timer(Window* hwnd, uint32_t id, uint32_t period_ms) {
+    if (!hwnd) return;
+    Timer timer{id, std::max<uint32_t>(period_ms, 1), 0};
+    timer.deadline_ms = SDL_GetTicks64() + timer.period_ms;
+    auto same = std::find_if(hwnd->timers.begin(), hwnd->timers.end(), [id](const Timer& t) { return t.id == id; });
+    if (same != hwnd->timers.end()) {
+        *same = timer;
+    } else {
+        hwnd->timers.push_back(timer);
+    }
+}
+
+void kill_timer(Window* hwnd, uint32_t id) {
+    if (!hwnd) return;
+    std::erase_if(hwnd->timers, [id](const Timer& t) { return t.id == id; });
+}
+
+// Events come before ticks; with neither, sleeps until the next tick is due or an event arrives.
+bool get_message(Message* msg) {
+    Message local;
+    Message* out = msg ? msg : &local;
+    for (;;) {
+        // Whatever the last message drew goes on screen before the loop waits again.
+        if (g_window) present(g_window.get());
+        if (g_quit || !g_window) return quit_message(out);
+        SDL_Event event;
+        if (SDL_PollEvent(&event)) {
+            if (translate_event(event, out)) return true;
+            continue;
+        }
+        if (take_due_tick(out)) return true;
+        if (wait_for_event(&event) && translate_event(event, out)) return true;
+    }
+}
+
+int32_t dispatch_message(const Message* msg) {
+    if (!msg || !msg->hwnd || msg->hwnd != g_window.get()) return 0;
+    int32_t result = msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    if (msg->hwnd == g_window.get()) present(g_window.get());
+    return result;
+}
+
+void post_quit_message(int code) {
+    g_quit = true;
+    g_quit_code = code;
+}
+
+int32_t default_window_proc(Window* hwnd, uint32_t message, uint32_t /*wParam*/, int32_t /*lParam*/) {
+    if (message == WM_PAINT) {
+        PaintRecord paint;
+        begin_paint(hwnd, &paint);
+        end_paint(hwnd, &paint);
+    }
+    return 0;
+}
+
+}  // namespace plat
