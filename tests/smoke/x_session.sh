@@ -1,0 +1,81 @@
+# Shared by the smoke tests: a private Xvfb on a free display, a program under test, waiting for
+# its window and its end. Whatever a test starts is stopped when the test exits.
+
+SMOKE_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantor-smoke.XXXXXX")
+XVFB_PID=
+APP_PID=
+
+cleanup() {
+    [[ -n $APP_PID ]] && kill "$APP_PID" 2>/dev/null
+    [[ -n $XVFB_PID ]] && kill "$XVFB_PID" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$SMOKE_TMP"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# The real X11 driver, silent sound, and no shader cache left in the home directory.
+export MESA_SHADER_CACHE_DIR="$SMOKE_TMP/mesa"
+export SDL_AUDIODRIVER=dummy
+unset SDL_VIDEODRIVER WAYLAND_DISPLAY
+
+# Starts Xvfb on the first free display and points DISPLAY at it.
+start_xvfb() {
+    local number="$SMOKE_TMP/display"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$number" 2>"$SMOKE_TMP/xvfb.log" &
+    XVFB_PID=$!
+    for _ in $(seq 100); do
+        [[ -s $number ]] && break
+        sleep 0.1
+    done
+    [[ -s $number ]] || fail "Xvfb did not start: $(cat "$SMOKE_TMP/xvfb.log")"
+    export DISPLAY=":$(head -n1 "$number")"
+}
+
+# Starts the program under test in the background, its output in $SMOKE_TMP/out.
+start_app() {
+    (cd "$SMOKE_TMP" && exec "$@" >"$SMOKE_TMP/out" 2>&1) &
+    APP_PID=$!
+}
+
+# Prints the id of the visible window with exactly this title, once it is there.
+wait_for_window() {
+    local id
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
+        if [[ -n $id ]]; then
+            echo "$id"
+            return 0
+        fi
+        kill -0 "$APP_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits up to $1 seconds for the program to end and returns its exit code.
+wait_for_exit() {
+    for _ in $(seq $(($1 * 10))); do
+        kill -0 "$APP_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$APP_PID" 2>/dev/null && fail "still running $1 s after the close; output: $(cat "$SMOKE_TMP/out")"
+    local rc=0
+    wait "$APP_PID" || rc=$?
+    APP_PID=
+    return "$rc"
+}
+
+# Client size of a window as WIDTHxHEIGHT.
+client_size() {
+    xwininfo -id "$1" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}'
+}
+
+# Colour of one pixel of a window as #RRGGBB.
+pixel() {
+    import -silent -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- | grep -o '#[0-9A-Fa-f]\{6\}' | head -n1
+}
