@@ -32,7 +32,7 @@ public:
 private:
     void send(uint32_t message, uint32_t wparam, int32_t lparam) { WindowFunction(window_, message, wparam, lparam); }
     void tick() { send(plat::WM_TIMER, 1, 0); }
-    void mouse(uint32_t message, const Args& args);
+    void mouse(const Args& args, bool press, bool release);
     void pixel(const Args& args);
     void screenshot(const Args& args);
     void until(const Args& args);
@@ -52,17 +52,13 @@ plat::Bitmap* Runner::client() const {
 
 // Client coordinates as the window reports them: 16 bits each, so a point left of or above the
 // client area (a drag that leaves the window) is possible too.
-void Runner::mouse(uint32_t message, const Args& args) {
+void Runner::mouse(const Args& args, bool press, bool release) {
     expect_args(args, 2, 2, "down|up|click X Y");
     int x = static_cast<int>(parse_int(args[0], -32768, 65535, "x"));
     int y = static_cast<int>(parse_int(args[1], -32768, 65535, "y"));
     int32_t lparam = plat::make_lparam(x, y);
-    if (message == 0) {
-        send(plat::WM_LBUTTONDOWN, 0, lparam);
-        send(plat::WM_LBUTTONUP, 0, lparam);
-    } else {
-        send(message, 0, lparam);
-    }
+    if (press) send(plat::WM_LBUTTONDOWN, 0, lparam);
+    if (release) send(plat::WM_LBUTTONUP, 0, lparam);
 }
 
 void Runner::pixel(const Args& args) {
@@ -102,11 +98,11 @@ void Runner::run(const std::string& command, const Args& args) {
         long long n = args.empty() ? 1 : parse_int(args[0], 0, 1LL << 40, "tick count");
         for (long long i = 0; i < n; i++) tick();
     } else if (command == "down") {
-        mouse(plat::WM_LBUTTONDOWN, args);
+        mouse(args, true, false);
     } else if (command == "up") {
-        mouse(plat::WM_LBUTTONUP, args);
+        mouse(args, false, true);
     } else if (command == "click") {
-        mouse(0, args);
+        mouse(args, true, true);
     } else if (command == "paint") {
         expect_args(args, 0, 0, "paint");
         send(plat::WM_PAINT, 0, 0);
