@@ -1,15 +1,19 @@
-// Directory listing of the working directory.
+// Listing and reading files of the working directory.
 #include "platform/files.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 namespace plat {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 bool ends_with_nocase(const std::string& name, const char* suffix) {
     size_t n = std::strlen(suffix);
@@ -22,17 +26,25 @@ bool ends_with_nocase(const std::string& name, const char* suffix) {
     return true;
 }
 
+bool equal_nocase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ends_with_nocase(a, b.c_str());
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
 }  // namespace
 
 bool list_files(const char* suffix, std::vector<std::string>* names, std::string* error) {
     names->clear();
     std::error_code ec;
-    std::filesystem::directory_iterator it(".", ec);
+    fs::directory_iterator it(".", ec);
     if (ec) {
         if (error) *error = ec.message();
         return false;
     }
-    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) break;
         std::string name = it->path().filename().string();
         std::error_code type_ec;
@@ -45,6 +57,42 @@ bool list_files(const char* suffix, std::vector<std::string>* names, std::string
     }
     std::sort(names->begin(), names->end());
     return true;
+}
+
+std::string match_file_name(const std::string& name) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(name, ec))) return name;
+    std::vector<std::string> matches;
+    fs::directory_iterator it(".", ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string entry = it->path().filename().string();
+        if (equal_nocase(entry, name)) matches.push_back(entry);
+    }
+    if (matches.empty()) return name;
+    return *std::min_element(matches.begin(), matches.end());
+}
+
+ReadStatus read_file(const std::string& name, size_t max_size, std::vector<unsigned char>* data) {
+    data->clear();
+    std::error_code ec;
+    fs::file_status st = fs::status(name, ec);
+    if (st.type() == fs::file_type::not_found) return ReadStatus::Missing;
+    if (st.type() == fs::file_type::directory) return ReadStatus::Directory;
+    // Opening a pipe would wait for a writer that never comes.
+    if (ec || st.type() != fs::file_type::regular) return ReadStatus::Unreadable;
+    uintmax_t size = fs::file_size(name, ec);
+    if (ec) return ReadStatus::Unreadable;
+    if (size > max_size) return ReadStatus::TooLarge;
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(name.c_str(), "rb"));
+    if (!f) return ReadStatus::Unreadable;
+    data->resize(static_cast<size_t>(size));
+    size_t got = size ? std::fread(data->data(), 1, data->size(), f.get()) : 0;
+    // A file cut short since it was measured.
+    if (got != data->size()) {
+        data->clear();
+        return ReadStatus::Unreadable;
+    }
+    return ReadStatus::Ok;
 }
 
 }  // namespace plat

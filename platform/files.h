@@ -1,6 +1,7 @@
-// Listing of the working directory.
+// Listing and reading files of the working directory.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,5 +10,15 @@ namespace plat {
 // Names of the regular files in the working directory whose names end in suffix (case-insensitively),
 // sorted by name. False with a reason in *error when the directory cannot be read.
 bool list_files(const char* suffix, std::vector<std::string>* names, std::string* error);
+
+// The entry of the working directory called name, or else the first one (in name order) whose name
+// equals it case-insensitively; name itself when there is neither.
+std::string match_file_name(const std::string& name);
+
+enum class ReadStatus { Ok, Missing, Directory, TooLarge, Unreadable };
+
+// Reads a whole regular file of at most max_size bytes into *data. Anything that is not a regular file
+// (a folder, a pipe, a device) is not opened.
+ReadStatus read_file(const std::string& name, size_t max_size, std::vector<unsigned char>* data);
 
 }  // namespace plat
