@@ -1,7 +1,9 @@
 // Start-up, drawing surfaces, maps, option defaults, unit placement and map drawing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/gdi.h"
 
@@ -19,6 +21,10 @@ void loadmaps();
 void startgame();
 // Releases the map pictures of a game, as the end of the game over does; safe when there are none.
 void releasemap();
+// Decodes the bytes of name.map and name.tac and checks them for the options of the next game. On success
+// the two pictures are the caller's; else both are null and *why is the title screen's one-line reason.
+bool decodemappair(const char* name, const void* map, size_t map_size, const void* tac, size_t tac_size,
+                   plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why);
 
 // Unit placement and map drawing.
 void shuffle();

@@ -20,10 +20,16 @@ namespace {
 // The built-in maps, World first so that it is the default when the directory holds none.
 const char* const kBuiltinOrder[] = {"World"};
 
+// A map picture is 600 x 400 at 32 bits at most, plus headers; a larger file cannot be one.
+constexpr size_t kMaxMapFile = 4u * 1024 * 1024;
+
+// The line the title screen shows for a refusal: 31 characters.
+constexpr size_t kMessageLength = sizeof title_message - 1;
+
 void add_map(const std::string& base, bool builtin) {
     if (num_maps >= MAX_MAPS) return;
     for (int i = 0; i < num_maps; i++)
-        if (strcasecmp(filelist[i].letter, base.c_str()) == 0 && builtin) return;
+        if (builtin && strncasecmp(filelist[i].letter, base.c_str(), MAP_NAME_SIZE - 1) == 0) return;
     filename& entry = filelist[num_maps];
     std::memset(entry.letter, 0, sizeof entry.letter);
     std::strncpy(entry.letter, base.c_str(), MAP_NAME_SIZE - 1);
@@ -59,56 +65,45 @@ std::string upper(std::string s) {
     return s;
 }
 
-// A file of that name in the working directory, matching the case of the name if it can.
-std::string find_file(const std::string& name) {
-    if (FILE* f = std::fopen(name.c_str(), "rb")) {
-        std::fclose(f);
-        return name;
-    }
-    std::vector<std::string> names;
-    std::string error;
-    if (plat::list_files(name.c_str(), &names, &error)) {
-        for (const std::string& n : names)
-            if (strcasecmp(n.c_str(), name.c_str()) == 0) return n;
-    }
-    return name;
+// "WORLD.TAC MISSING"; a name too long for the line gives way to "TAC FILE MISSING".
+std::string file_problem(const std::string& base, const char* ext, const char* problem) {
+    std::string line = upper(base + "." + ext) + " " + problem;
+    if (line.size() <= kMessageLength) return line;
+    return upper(ext) + " FILE " + problem;
 }
 
-// Loads one picture of the pair; on failure says why in *why, in the words the title screen shows.
-plat::Bitmap* load_picture(const std::string& file, bool builtin, std::string* why) {
-    std::string error;
-    plat::Bitmap* bitmap = nullptr;
-    if (builtin) {
-        const plat::Resource* res = plat::find_resource("MAP", file.c_str());
-        if (res) bitmap = plat::decode_bmp(res->data, res->size, &error);
-    } else {
-        std::string path = find_file(file);
-        if (FILE* f = std::fopen(path.c_str(), "rb")) {
-            std::fclose(f);
-            bitmap = plat::load_bmp_file(path.c_str(), &error);
-            if (!bitmap) *why = upper(file) + " NOT A MAP PICTURE";
-        } else {
-            *why = upper(file) + " MISSING";
-            return nullptr;
-        }
+// Decodes one picture of the pair and checks its size.
+plat::Bitmap* decode_picture(const std::string& base, const char* ext, const void* data, size_t size,
+                             std::string* why) {
+    if (size == 0) {
+        *why = file_problem(base, ext, "IS EMPTY");
+        return nullptr;
     }
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M') {
+        *why = file_problem(base, ext, "IS NOT A BMP");
+        return nullptr;
+    }
+    plat::Bitmap* bitmap = plat::decode_bmp(data, size);
     if (!bitmap) {
-        if (why->empty()) *why = upper(file) + " MISSING";
+        *why = file_problem(base, ext, "IS DAMAGED");
         return nullptr;
     }
     if (bitmap->width != MAP_WIDTH || bitmap->height != MAP_HEIGHT) {
-        *why = upper(file) + " NOT 600 X 400";
+        *why = file_problem(base, ext, "IS NOT 600 X 400");
         plat::delete_bitmap(bitmap);
         return nullptr;
     }
     return bitmap;
 }
 
-// Whether a colour occurs among the pixels that placement samples.
+// Whether a colour occurs among the pixels that placement samples: icon centres x 4..584, y 4..364.
 bool sampled_colour(const plat::Bitmap* tac, uint32_t colour) {
-    for (int y = 4; y <= 364; y++)
+    for (int y = 4; y <= 364; y++) {
+        const plat::Colour* row = tac->pixels.data() + static_cast<size_t>(y) * tac->width;
         for (int x = 4; x <= 584; x++)
-            if (tac->pixels[static_cast<size_t>(y) * tac->width + x] == colour) return true;
+            if (row[x] == colour) return true;
+    }
     return false;
 }
 
@@ -121,16 +116,25 @@ const char* colour_word(uint32_t colour) {
     }
 }
 
-// Placement looks for these colours until it finds them: each side needs one of its two, and
-// submarines need the sea.
+// Placement draws positions until it finds a side's colour, so every colour it may look for has to be
+// there, whatever shuffle deals. With three or four sides any of the four colours may be dealt to a side
+// in the game. With two, each side owns two colours and needs one of them: every pairing gives each
+// side a colour that is present exactly when at most one colour is missing. Submarines need the sea.
 bool territories_present(const plat::Bitmap* tac, std::string* why) {
-    for (int b = 0; b < num_players; b++) {
-        uint32_t col1 = startcols[b];
-        uint32_t col2 = num_players <= 2 ? startcols[b + 2] : startcols[b];
-        if (!sampled_colour(tac, col1) && !sampled_colour(tac, col2)) {
-            *why = std::string("NO ") + colour_word(col1) + " LAND ON THIS MAP";
-            return false;
-        }
+    int missing = 0;
+    const char* first_missing = nullptr;
+    for (uint32_t colour : {RED, BLUE, YELLOW, GREEN}) {
+        if (sampled_colour(tac, colour)) continue;
+        missing++;
+        if (!first_missing) first_missing = colour_word(colour);
+    }
+    if (num_players >= 3 && missing > 0) {
+        *why = std::string("NO ") + first_missing + " LAND ON THIS MAP";
+        return false;
+    }
+    if (missing > 1) {
+        *why = "TOO FEW LANDS FOR 2 PLAYERS";
+        return false;
     }
     if (num_sub > 0 && !sampled_colour(tac, SEA)) {
         *why = "NO SEA FOR SUBMARINES";
@@ -139,13 +143,61 @@ bool territories_present(const plat::Bitmap* tac, std::string* why) {
     return true;
 }
 
+// The bytes of one file of the pair: in the program for a built-in map, else read from the directory.
+struct PictureBytes {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    std::vector<unsigned char> file;
+};
+
+bool read_picture(const std::string& base, const char* ext, bool builtin, PictureBytes* bytes, std::string* why) {
+    std::string name = base + "." + ext;
+    if (builtin) {
+        const plat::Resource* res = plat::find_resource("MAP", name.c_str());
+        if (!res) {
+            *why = file_problem(base, ext, "MISSING");
+            return false;
+        }
+        bytes->data = res->data;
+        bytes->size = res->size;
+        return true;
+    }
+    switch (plat::read_file(plat::match_file_name(name), kMaxMapFile, &bytes->file)) {
+        case plat::ReadStatus::Ok:
+            bytes->data = bytes->file.data();
+            bytes->size = bytes->file.size();
+            return true;
+        case plat::ReadStatus::Missing: *why = file_problem(base, ext, "MISSING"); break;
+        case plat::ReadStatus::Directory: *why = file_problem(base, ext, "IS A FOLDER"); break;
+        case plat::ReadStatus::TooLarge: *why = file_problem(base, ext, "IS TOO LARGE"); break;
+        case plat::ReadStatus::Unreadable: *why = file_problem(base, ext, "CANNOT BE READ"); break;
+    }
+    return false;
+}
+
 void refuse(const std::string& why) {
     std::snprintf(title_message, sizeof title_message, "%s", why.c_str());
-    std::fprintf(stderr, "vantor: map %s refused: %s\n", filelist[cur_map].letter, why.c_str());
+    std::fprintf(stderr, "vantor: map %s refused: %s\n", num_maps ? filelist[cur_map].letter : "", why.c_str());
     titleinfo();
 }
 
 }  // namespace
+
+bool decodemappair(const char* name, const void* map, size_t map_size, const void* tac, size_t tac_size,
+                   plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why) {
+    *mainmap = *tacmap = nullptr;
+    plat::Bitmap* shown = decode_picture(name, "map", map, map_size, why);
+    if (!shown) return false;
+    plat::Bitmap* territory = decode_picture(name, "tac", tac, tac_size, why);
+    if (!territory || !territories_present(territory, why)) {
+        plat::delete_bitmap(territory);
+        plat::delete_bitmap(shown);
+        return false;
+    }
+    *mainmap = shown;
+    *tacmap = territory;
+    return true;
+}
 
 void loadmaps() {
     num_maps = 0;
@@ -154,7 +206,11 @@ void loadmaps() {
     if (!plat::list_files(".map", &files, &error))
         std::fprintf(stderr, "vantor: cannot list the maps in this directory (%s); built-in maps only\n",
                      error.c_str());
-    for (const std::string& file : files) add_map(base_name(file), false);
+    for (const std::string& file : files) {
+        // A hidden file named ".map" would list under an empty name.
+        std::string base = base_name(file);
+        if (!base.empty()) add_map(base, false);
+    }
     list_builtin_maps();
 }
 
@@ -163,20 +219,15 @@ void startgame() {
         refuse("NO MAP TO PLAY ON");
         return;
     }
+    // Both files are read and checked before anything of the running title screen changes.
     std::string base = filelist[cur_map].letter;
     bool builtin = map_builtin[cur_map];
+    PictureBytes map, tac;
     std::string why;
-    plat::Bitmap* mainmap = load_picture(base + ".map", builtin, &why);
-    plat::Bitmap* tacmap = mainmap ? load_picture(base + ".tac", builtin, &why) : nullptr;
-    if (tacmap) {
-        shuffle();
-        if (!territories_present(tacmap, &why)) {
-            plat::delete_bitmap(tacmap);
-            tacmap = nullptr;
-        }
-    }
-    if (!tacmap) {
-        plat::delete_bitmap(mainmap);
+    plat::Bitmap* mainmap = nullptr;
+    plat::Bitmap* tacmap = nullptr;
+    if (!read_picture(base, "map", builtin, &map, &why) || !read_picture(base, "tac", builtin, &tac, &why) ||
+        !decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &why)) {
         refuse(why);
         return;
     }
@@ -192,6 +243,7 @@ void startgame() {
     plat::select_bitmap(FullDC, hFullimage);
     plat::blit(FullDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
     PlayResource("SFXAppearing");
+    shuffle();
     justaborted = false;
     timer_mode = MODE_PLACING;
 }
