@@ -81,9 +81,10 @@ void click_player_box(uint16_t x) {
     PlayResource("SFXClick");
 }
 
+// Two characters of "%02d": the limits keep every value below 100.
 void print2(uint16_t x, uint16_t y, int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d", value % 100);
+    char text[12];
+    std::snprintf(text, sizeof text, "%02d", value);
     blittext(x, y, text, 2);
 }
 
@@ -116,8 +117,8 @@ void titleinfo() {
     std::memset(line, ' ', kNameLength);
     line[kNameLength] = 0;
     const char* text = title_message[0] ? title_message : (num_maps > 0 ? filelist[cur_map].letter : "NO MAPS FOUND");
-    size_t n = std::strlen(text);
-    std::memcpy(line, text, n < static_cast<size_t>(kNameLength) ? n : kNameLength);
+    // A longer name shows its first 31 characters.
+    std::memcpy(line, text, strnlen(text, kNameLength));
     blittext(190, 200, line, kNameLength);
     print2(243, 245, num_city);
     print2(243, 290, num_sub);
