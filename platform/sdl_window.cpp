@@ -208,8 +208,11 @@ bool register_class(const char* class_name, WindowProc proc) {
 
 Window* create_window(const char* class_name, const char* caption, int width, int height) {
     if (!class_name || g_class != class_name || !g_proc || g_window) return nullptr;
+    if (!caption) caption = "";
+    // The name the desktop and the sound server show for the program.
+    SDL_SetHint(SDL_HINT_APP_NAME, caption);
     if (!start_video()) return nullptr;
-    g_window = make_window(caption ? caption : "", width, height);
+    g_window = make_window(caption, width, height);
     if (!g_window) {
         std::fprintf(stderr, "vantor: cannot open the window (%s)\n", SDL_GetError());
         stop_video();
