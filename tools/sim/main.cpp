@@ -1,7 +1,8 @@
 // vantor-sim: runs the game headless from a script of ticks, clicks and looks at its state.
 //   vantor-sim [--dir DIR] [--seed N] [SCRIPT]
+//   vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME] [--check]
 // Changes to DIR, starts the game over the off-screen window, sets the seed, then runs SCRIPT
-// (or standard input) one command a line. See tests/sim/README.md for the commands.
+// (or standard input) one command a line, or plays N computer-only games. See tests/sim/README.md.
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "parse.h"
 #include "platform/null.h"
 #include "script.h"
+#include "tournament.h"
 
 namespace {
 
@@ -21,9 +23,13 @@ struct Options {
     std::string dir;
     long long seed = -1;
     std::string script;
+    sim::TournamentOptions tournament;
 };
 
-constexpr const char* kUsage = "usage: vantor-sim [--dir DIR] [--seed N] [SCRIPT]\n";
+constexpr const char* kUsage =
+    "usage: vantor-sim [--dir DIR] [--seed N] [SCRIPT]\n"
+    "       vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME]\n"
+    "                  [--check] [--max-ticks N] [--no-timing]\n";
 
 // Every sound is reported the moment it starts, in order with the rest of the output.
 void print_sound(const char* name) { std::cout << "sound " << name << '\n'; }
@@ -41,12 +47,18 @@ bool parse_options(int argc, char** argv, Options* options) {
                 std::fprintf(stderr, "vantor-sim: %s\n", e.message.c_str());
                 return false;
             }
+        } else if (arg.rfind("--", 0) == 0 && sim::parse_tournament_option(argc, argv, &i, &options->tournament)) {
+            // taken
         } else if ((arg.size() > 1 && arg[0] == '-') || !options->script.empty()) {
             std::fprintf(stderr, "vantor-sim: unexpected argument %s\n%s", arg.c_str(), kUsage);
             return false;
         } else {
             options->script = arg;
         }
+    }
+    if (options->tournament.given && (options->tournament.games == 0 || !options->script.empty())) {
+        std::fprintf(stderr, "vantor-sim: the tournament options need --tournament N and no script\n%s", kUsage);
+        return false;
     }
     return true;
 }
@@ -59,7 +71,13 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return sim::kExitOk;
     }
-    if (!parse_options(argc, argv, &options)) return sim::kExitBadScript;
+    try {
+        if (!parse_options(argc, argv, &options)) return sim::kExitBadScript;
+    } catch (const sim::ScriptError& e) {
+        std::fprintf(stderr, "vantor-sim: %s\n%s", e.message.c_str(), kUsage);
+        return sim::kExitBadScript;
+    }
+    bool tournament = options.tournament.games > 0;
 
     // The script is opened before the change of directory, so a relative path means the caller's.
     std::ifstream file;
@@ -76,14 +94,15 @@ int main(int argc, char** argv) {
         return sim::kExitBadScript;
     }
 
-    plat::set_sound_observer(print_sound);
+    // A tournament prints its games, not their sounds.
+    if (!tournament) plat::set_sound_observer(print_sound);
     if (!openwindow(nullptr, 1)) {
         std::fprintf(stderr, "vantor-sim: the window cannot be opened\n");
         return sim::kExitFailed;
     }
     if (options.seed >= 0) seed = static_cast<uint16_t>(options.seed);
 
-    int code = sim::run_script(in, hwnd);
+    int code = tournament ? sim::run_tournament(options.tournament, hwnd) : sim::run_script(in, hwnd);
 
     // Closing the window runs exitgame, which frees what the game holds.
     plat::Window* window = hwnd;
