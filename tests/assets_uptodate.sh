@@ -16,6 +16,8 @@ skip() {
 
 /usr/bin/python3 -c 'import numpy, PIL' 2>/dev/null || skip "/usr/bin/python3 lacks numpy or PIL (python3-numpy, python3-pil)"
 cd "$root"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 case $name in
     artwork) committed=(resources/bitmaps/*.bmp) ;;
     sounds) committed=(resources/sounds/*.wav) ;;
@@ -24,7 +26,9 @@ case $name in
         command -v gmt >/dev/null || skip "gmt is not installed"
         command -v gs >/dev/null || skip "ghostscript is not installed"
         [[ -r $(gmt --show-sharedir)/dcw/dcw-countries.txt ]] || skip "gmt-dcw is not installed"
-        gmt pscoast -Dl -R0/10/50/60 -JM1i -W -P >/dev/null 2>&1 || skip "gmt has no low-resolution coastlines (gmt-gshhg-low)"
+        # A tiny coastline plot, in the scratch directory that takes GMT's history file.
+        (cd "$work" && gmt pscoast -Dl -R0/10/50/60 -JM1i -W -P) >/dev/null 2>&1 ||
+            skip "gmt has no low-resolution coastlines (gmt-gshhg-low)"
         committed=(resources/maps/World.map resources/maps/World.tac)
         ;;
     *)
@@ -33,8 +37,6 @@ case $name in
         ;;
 esac
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 if ! tools/assets/generate --only "$name" "$work" >"$work/log" 2>&1; then
     cat "$work/log"
     echo "assets_uptodate: the $name generator failed" >&2
