@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -65,7 +66,7 @@ std::vector<Uint8> decode(const char* name, const unsigned char* wav, size_t siz
     SDL_AudioSpec spec{};
     Uint8* raw = nullptr;
     Uint32 length = 0;
-    SDL_RWops* rw = SDL_RWFromConstMem(wav, static_cast<int>(size));
+    SDL_RWops* rw = size <= INT_MAX ? SDL_RWFromConstMem(wav, static_cast<int>(size)) : nullptr;
     if (!rw || !SDL_LoadWAV_RW(rw, 1, &spec, &raw, &length)) {
         std::fprintf(stderr, "vantor: the sound %s cannot be read (%s)\n", name, SDL_GetError());
         return {};
