@@ -39,11 +39,17 @@ bool inside(uint16_t x, uint16_t y, int x0, int x1, int y0, int y1) {
     return x >= x0 && x <= x1 && y >= y0 && y <= y1;
 }
 
+bool free_missile_slot() {
+    for (const icbm& s : shot)
+        if (s.flag == 0) return true;
+    return false;
+}
+
 void fire() {
     weapon& w = item[cur_unit];
     if (!(w.flag & LAUNCHER_BIT) || w.ammo == 0) return;
-    // The missile is spent even when every missile slot is in flight: then startshot launches
-    // nothing and the turn stays.
+    // With every missile slot in flight nothing can be launched: keep the missile and the turn.
+    if (!free_missile_slot()) return;
     w.ammo--;
     w.old_power = static_cast<uint8_t>(power);
     w.old_bearing = bearing;
