@@ -144,7 +144,9 @@ void cpubrain() {
         int y = item[j].y + 4 + (static_cast<int>(sc_rnd(static_cast<uint16_t>(2 * cpu_skill))) - cpu_skill);
         dx = x - (item[i].x + 4);
         dy = y - (item[i].y + 4);
-        cpu_power = static_cast<uint16_t>(static_cast<int>(std::sqrt(static_cast<double>(dx * dx + dy * dy))) / 3);
+        // Squares in double: exact for any pair of positions, where int could overflow.
+        double distance = std::sqrt(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
+        cpu_power = static_cast<uint16_t>(static_cast<int>(distance) / 3);
         if (cpu_power <= 99) break;
     }
     cpu_bearing = aim_bearing(dx, dy);
