@@ -67,15 +67,17 @@ void fly(icbm& s, int16_t plotx, int16_t ploty) {
     }
 }
 
-// Returns false once the missile's impact has been resolved and its slot freed.
-bool explode(int i) {
+// One tick after arrival: the trail drains, the boom and the lost contentment come on the first
+// tick, frames 1 to 19 follow, and the impact is resolved once the trail is gone.
+void explode(int i) {
     icbm& s = shot[i];
     s.xco[TRAIL_LENGTH - 1] = -1;
     s.size++;
     if (s.xco[0] == -1) {
         checkhits(i);
-        return false;
+        return;
     }
+    // Entry 18 still holds a flight point only on the first tick: the last one has just moved there.
     if (s.xco[TRAIL_LENGTH - 2] != -1) {
         makesadder();
         PlayResource("SFXBoom");
@@ -85,7 +87,6 @@ bool explode(int i) {
                s.ydest - h - 2, plat::SRCCOPY);
     plat::select_bitmap(MapDC, hPanelgfx);
     plat::blit(WinDC, s.xdest - 10, s.ydest - 10, 20, 20, MapDC, 60, s.size * 20, plat::SRCPAINT);
-    return true;
 }
 
 }  // namespace
