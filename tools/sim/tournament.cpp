@@ -1,5 +1,7 @@
 // Computer-only tournaments: every game is started from the title's start control and played by the
 // computer on every side, through the same window messages as a script, until the game-over screen.
+// Game K starts from seed S + K - 1. Left to run on, the 16-bit generator would soon bring a tournament
+// back to a seed one of its games began with, and from there replay the same games over and over.
 #include "tournament.h"
 
 #include <strings.h>
@@ -51,7 +53,8 @@ private:
     const TournamentOptions& options_;
     plat::Window* window_;
     StateChecker checker_;
-    uint16_t game_seed_ = 0;  // the seed at the start control, to replay a failing game
+    uint16_t first_seed_ = 0;
+    uint16_t game_seed_ = 0;  // the seed at this game's start control: --seed it --tournament 1 replays it
     long long total_ticks_ = 0;
     long long wins_[NUM_SIDES + 1] = {};  // the last entry counts games that no side survived
     long long game_ticks_ = 0;
@@ -71,7 +74,7 @@ bool Tournament::tick(long long game) {
     std::string broken = checker_.check();
     if (broken.empty()) return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "vantor-sim: game %lld (seed %u at its start control), timer_mode %u: %s\n", game,
+    std::fprintf(stderr, "vantor-sim: game %lld (replay: --seed %u --tournament 1), timer_mode %u: %s\n", game,
                  static_cast<unsigned>(game_seed_), static_cast<unsigned>(timer_mode), broken.c_str());
     return false;
 }
@@ -109,7 +112,8 @@ int last_side_standing() {
 
 // From the start control to the title screen again; the game is over when timer_mode turns 4.
 int Tournament::play(long long number, Game* game) {
-    game_seed_ = seed;
+    game_seed_ = static_cast<uint16_t>(first_seed_ + number - 1);
+    seed = game_seed_;
     checker_.new_game();
     click(kStartX, kStartY);
     if (timer_mode != MODE_PLACING) {
@@ -161,6 +165,7 @@ int Tournament::run() {
         std::fprintf(stderr, "vantor-sim: no map %s; the maps are %s\n", options_.map.c_str(), names.c_str());
         return kExitBadScript;
     }
+    first_seed_ = seed;
     std::printf("tournament games %lld players %d skill %d map %s seed %u check %s\n", options_.games,
                 options_.players, options_.skill, filelist[map].letter, static_cast<unsigned>(seed),
                 options_.check ? "on" : "off");
@@ -178,6 +183,8 @@ int Tournament::run() {
         if (game.stuck) {
             stuck_++;
             std::printf("game %lld stuck ticks %lld launches %lld\n", k, game.ticks, game.launches);
+            std::fprintf(stderr, "vantor-sim: game %lld is stuck (replay: --seed %u --tournament 1)\n", k,
+                         static_cast<unsigned>(game_seed_));
         } else {
             wins_[game.winner < 0 ? NUM_SIDES : game.winner]++;
             std::string winner = game.winner < 0 ? "none" : std::to_string(game.winner);
