@@ -5,7 +5,6 @@
 #include <string>
 
 #include "game_fixture.h"
-#include "model/random.h"
 // The checker lives with vantor-sim; it is compiled into this test directly.
 #include "tools/sim/checks.cpp"
 
@@ -53,7 +52,8 @@ int model_bearing(int dx, int dy) {
     return static_cast<int>(d > 90 ? std::floor(d - 90) : std::floor(d + 270));
 }
 
-// Draws slot numbers for test: the slot, or -1 when the 4000th draw ends the search unexamined.
+// Draws slot numbers until one passes the test: that slot, or -1 when the 4000th draw ends the
+// search unexamined.
 template <typename Test>
 int model_draw(Generator& g, Test test) {
     for (int n = 1; n <= 4000; n++) {
