@@ -49,8 +49,10 @@ namespace {
 
 std::string g_class;
 WindowProc g_proc = nullptr;
-// The game has one window; every SDL event is meant for it.
-std::unique_ptr<Window> g_window;
+// The game has one window; every SDL event is meant for it. It is deleted by destroy_window and
+// never by a static destructor: a program that exits because its display went away must not
+// talk to that display again (SDL would wait for its answer forever).
+Window* g_window = nullptr;
 bool g_quit = false;
 int g_quit_code = 0;
 
@@ -127,7 +129,7 @@ void present(Window* window) {
 
 // Closing the window destroys it, as the default handling of a close request would.
 void close_window() {
-    if (g_window) destroy_window(g_window.get());
+    if (g_window) destroy_window(g_window);
 }
 
 bool is_our_window(uint32_t window_id) {
@@ -147,13 +149,13 @@ bool translate_event(const SDL_Event& event, Message* out) {
                 return false;
             }
             if (event.window.event != SDL_WINDOWEVENT_EXPOSED) return false;
-            *out = Message{g_window.get(), WM_PAINT, 0, 0};
+            *out = Message{g_window, WM_PAINT, 0, 0};
             return true;
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: {
             if (event.button.button != SDL_BUTTON_LEFT || !is_our_window(event.button.windowID)) return false;
             uint32_t message = event.type == SDL_MOUSEBUTTONDOWN ? WM_LBUTTONDOWN : WM_LBUTTONUP;
-            *out = Message{g_window.get(), message, 0, make_lparam(event.button.x, event.button.y)};
+            *out = Message{g_window, message, 0, make_lparam(event.button.x, event.button.y)};
             return true;
         }
         default:
@@ -176,7 +178,7 @@ bool take_due_tick(Message* out) {
     if (!timer || timer->deadline_ms > now) return false;
     timer->deadline_ms += timer->period_ms;
     if (timer->deadline_ms <= now) timer->deadline_ms = now + timer->period_ms;
-    *out = Message{g_window.get(), WM_TIMER, timer->id, 0};
+    *out = Message{g_window, WM_TIMER, timer->id, 0};
     return true;
 }
 
@@ -212,13 +214,13 @@ Window* create_window(const char* class_name, const char* caption, int width, in
     // The name the desktop and the sound server show for the program.
     SDL_SetHint(SDL_HINT_APP_NAME, caption);
     if (!start_video()) return nullptr;
-    g_window = make_window(caption, width, height);
+    g_window = make_window(caption, width, height).release();
     if (!g_window) {
         std::fprintf(stderr, "vantor: cannot open the window (%s)\n", SDL_GetError());
         stop_video();
         return nullptr;
     }
-    return g_window.get();
+    return g_window;
 }
 
 void show_window(Window* hwnd) {
@@ -228,14 +230,17 @@ void show_window(Window* hwnd) {
 void update_window(Window* hwnd) {
     if (!hwnd) return;
     hwnd->proc(hwnd, WM_PAINT, 0, 0);
-    if (hwnd == g_window.get()) present(hwnd);
+    if (hwnd == g_window) present(hwnd);
 }
 
 void destroy_window(Window* hwnd) {
-    if (!hwnd || hwnd != g_window.get()) return;
+    if (!hwnd || hwnd != g_window) return;
     hwnd->proc(hwnd, WM_DESTROY, 0, 0);
-    g_window.reset();
-    stop_video();
+    g_window = nullptr;
+    delete hwnd;
+    // SDL's video stays up until the process ends. On X11 this SDL may still have a wake-up
+    // message on its way to the window just destroyed; shutting video down would read back the
+    // server's complaint about it, and Xlib's answer to that is exit(1).
 }
 
 Surface* get_window_surface(Window* hwnd) { return hwnd ? &hwnd->surface : nullptr; }
@@ -277,7 +282,7 @@ bool get_message(Message* msg) {
     Message* out = msg ? msg : &local;
     for (;;) {
         // Whatever the last message drew goes on screen before the loop waits again.
-        if (g_window) present(g_window.get());
+        if (g_window) present(g_window);
         if (g_quit || !g_window) return quit_message(out);
         SDL_Event event;
         if (SDL_PollEvent(&event)) {
@@ -290,9 +295,10 @@ bool get_message(Message* msg) {
 }
 
 int32_t dispatch_message(const Message* msg) {
-    if (!msg || !msg->hwnd || msg->hwnd != g_window.get()) return 0;
+    if (!msg || !msg->hwnd || msg->hwnd != g_window) return 0;
     int32_t result = msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
-    if (msg->hwnd == g_window.get()) present(g_window.get());
+    // The procedure may have destroyed the window.
+    if (msg->hwnd == g_window) present(g_window);
     return result;
 }
 

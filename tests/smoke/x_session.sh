@@ -5,10 +5,21 @@ SMOKE_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantor-smoke.XXXXXX")
 XVFB_PID=
 APP_PID=
 
+# Stops a process, forcibly if it has not ended 5 s after being asked to.
+stop() {
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
+# The program first, while its display is still there.
 cleanup() {
-    [[ -n $APP_PID ]] && kill "$APP_PID" 2>/dev/null
-    [[ -n $XVFB_PID ]] && kill "$XVFB_PID" 2>/dev/null
-    wait 2>/dev/null
+    [[ -n $APP_PID ]] && stop "$APP_PID"
+    [[ -n $XVFB_PID ]] && stop "$XVFB_PID"
     rm -rf "$SMOKE_TMP"
 }
 trap cleanup EXIT
