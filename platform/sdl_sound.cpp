@@ -63,16 +63,16 @@ std::vector<Uint8> convert(const SDL_AudioSpec& from, const Uint8* samples, Uint
 
 // A WAVE that cannot be read decodes to nothing and so plays nothing.
 std::vector<Uint8> decode(const char* name, const unsigned char* wav, size_t size) {
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec format{};
     Uint8* raw = nullptr;
     Uint32 length = 0;
     SDL_RWops* rw = size <= INT_MAX ? SDL_RWFromConstMem(wav, static_cast<int>(size)) : nullptr;
-    if (!rw || !SDL_LoadWAV_RW(rw, 1, &spec, &raw, &length)) {
+    if (!rw || !SDL_LoadWAV_RW(rw, 1, &format, &raw, &length)) {
         std::fprintf(stderr, "vantor: the sound %s cannot be read (%s)\n", name, SDL_GetError());
         return {};
     }
     std::unique_ptr<Uint8, WavDeleter> samples(raw);
-    return convert(spec, samples.get(), length);
+    return convert(format, samples.get(), length);
 }
 
 const std::vector<Uint8>& decoded(const char* name, const unsigned char* wav, size_t size) {

@@ -23,12 +23,12 @@ struct BitmapDeleter {
 };
 using BitmapPtr = std::unique_ptr<plat::Bitmap, BitmapDeleter>;
 
-struct BitmapSpec {
+struct ExpectedBitmap {
     const char* name;
     int width, height, bits;
 };
 
-const BitmapSpec kBitmaps[] = {
+const ExpectedBitmap kBitmaps[] = {
     {"PanelGFX", 100, 450, 24},
     {"PanelImage", 600, 60, 24},
     {"Fontgfx", 280, 16, 8},
@@ -36,23 +36,23 @@ const BitmapSpec kBitmaps[] = {
 };
 
 TEST(ResourceTest, BitmapsHaveTheirSizeAndFormat) {
-    for (const BitmapSpec& spec : kBitmaps) {
-        SCOPED_TRACE(spec.name);
-        const plat::Resource* res = plat::find_resource("BITMAP", spec.name);
+    for (const ExpectedBitmap& want : kBitmaps) {
+        SCOPED_TRACE(want.name);
+        const plat::Resource* res = plat::find_resource("BITMAP", want.name);
         ASSERT_NE(res, nullptr);
         std::string why;
         auto bmp = parse_bmp(res->data, res->size, &why);
         ASSERT_TRUE(bmp) << why;
         EXPECT_EQ(bmp->file_size, res->size);
-        EXPECT_EQ(bmp->width, spec.width);
-        EXPECT_EQ(std::abs(bmp->height), spec.height);
+        EXPECT_EQ(bmp->width, want.width);
+        EXPECT_EQ(std::abs(bmp->height), want.height);
         EXPECT_EQ(bmp->planes, 1u);
-        EXPECT_EQ(bmp->bit_count, static_cast<uint32_t>(spec.bits));
+        EXPECT_EQ(bmp->bit_count, static_cast<uint32_t>(want.bits));
         // And the game's own loader reads the same picture.
         BitmapPtr loaded(plat::decode_bmp(res->data, res->size, &why));
         ASSERT_TRUE(loaded) << why;
-        EXPECT_EQ(loaded->width, spec.width);
-        EXPECT_EQ(loaded->height, spec.height);
+        EXPECT_EQ(loaded->width, want.width);
+        EXPECT_EQ(loaded->height, want.height);
         EXPECT_EQ(loaded->pixels, bmp->pixels);
     }
 }
@@ -94,20 +94,20 @@ TEST(ResourceTest, FontHasFortyGlyphsWithABlankFirst) {
     }
 }
 
-struct SoundSpec {
+struct ExpectedSound {
     const char* name;
     double seconds;
 };
 
-const SoundSpec kSounds[] = {
+const ExpectedSound kSounds[] = {
     {"SFXAppearing", 6.1}, {"SFXMissilelaunch", 2.3}, {"SFXBoom", 2.1},  {"SFXHit", 1.0},
     {"SFXGreyout", 0.3},   {"SFXCursor", 0.7},        {"SFXClick", 0.2},
 };
 
 TEST(ResourceTest, SoundsArePcmMono8Bit32kHzOfTheirDurations) {
-    for (const SoundSpec& spec : kSounds) {
-        SCOPED_TRACE(spec.name);
-        const plat::Resource* res = plat::find_resource("WAVE", spec.name);
+    for (const ExpectedSound& want : kSounds) {
+        SCOPED_TRACE(want.name);
+        const plat::Resource* res = plat::find_resource("WAVE", want.name);
         ASSERT_NE(res, nullptr);
         std::string why;
         auto wav = parse_wav(res->data, res->size, &why);
@@ -119,7 +119,7 @@ TEST(ResourceTest, SoundsArePcmMono8Bit32kHzOfTheirDurations) {
         EXPECT_EQ(wav->rate, 32000u);
         EXPECT_EQ(wav->byte_rate, 32000u);
         EXPECT_EQ(wav->block_align, 1u);
-        EXPECT_NEAR(static_cast<double>(wav->data_size) / 32000.0, spec.seconds, 0.05);
+        EXPECT_NEAR(static_cast<double>(wav->data_size) / 32000.0, want.seconds, 0.05);
     }
 }
 
