@@ -45,6 +45,7 @@ private:
     void send(uint32_t message, int32_t lparam) { WindowFunction(window_, message, 0, lparam); }
     void click(int x, int y);
     bool tick(long long game);
+    std::string replay() const;
     bool to_title();
     int find_map() const;
     int play(long long number, Game* game);
@@ -55,6 +56,7 @@ private:
     StateChecker checker_;
     uint16_t first_seed_ = 0;
     uint16_t game_seed_ = 0;  // the seed at this game's start control: --seed it --tournament 1 replays it
+    long long game_tick_ = 0;  // ticks since this game's start control
     long long total_ticks_ = 0;
     long long wins_[NUM_SIDES + 1] = {};  // the last entry counts games that no side survived
     long long game_ticks_ = 0;
@@ -66,16 +68,23 @@ void Tournament::click(int x, int y) {
     send(plat::WM_LBUTTONUP, plat::make_lparam(x, y));
 }
 
+// The command-line options that play this game alone.
+std::string Tournament::replay() const {
+    return "--seed " + std::to_string(game_seed_) + " --tournament 1 --players " + std::to_string(options_.players) +
+           " --skill " + std::to_string(options_.skill) + " --map " + filelist[cur_map].letter;
+}
+
 // One tick, then the invariants when asked for; false at the first one broken.
 bool Tournament::tick(long long game) {
     send(plat::WM_TIMER, 0);
     total_ticks_++;
+    game_tick_++;
     if (!options_.check) return true;
     std::string broken = checker_.check();
     if (broken.empty()) return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "vantor-sim: game %lld (replay: --seed %u --tournament 1), timer_mode %u: %s\n", game,
-                 static_cast<unsigned>(game_seed_), static_cast<unsigned>(timer_mode), broken.c_str());
+    std::fprintf(stderr, "vantor-sim: game %lld, tick %lld, timer_mode %u: %s\nvantor-sim: replay it with %s\n", game,
+                 game_tick_, static_cast<unsigned>(timer_mode), broken.c_str(), replay().c_str());
     return false;
 }
 
@@ -114,6 +123,7 @@ int last_side_standing() {
 int Tournament::play(long long number, Game* game) {
     game_seed_ = static_cast<uint16_t>(first_seed_ + number - 1);
     seed = game_seed_;
+    game_tick_ = 0;
     checker_.new_game();
     click(kStartX, kStartY);
     if (timer_mode != MODE_PLACING) {
@@ -183,8 +193,8 @@ int Tournament::run() {
         if (game.stuck) {
             stuck_++;
             std::printf("game %lld stuck ticks %lld launches %lld\n", k, game.ticks, game.launches);
-            std::fprintf(stderr, "vantor-sim: game %lld is stuck (replay: --seed %u --tournament 1)\n", k,
-                         static_cast<unsigned>(game_seed_));
+            std::fflush(stdout);
+            std::fprintf(stderr, "vantor-sim: game %lld is stuck; replay it with %s\n", k, replay().c_str());
         } else {
             wins_[game.winner < 0 ? NUM_SIDES : game.winner]++;
             std::string winner = game.winner < 0 ? "none" : std::to_string(game.winner);
