@@ -6,7 +6,7 @@
 
 #include "game_fixture.h"
 // The checker lives with vantor-sim; it is compiled into this test directly.
-#include "tools/sim/checks.cpp"
+#include "tools/sim/checks.h"
 
 namespace vantor_test {
 namespace {
