@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/bmp.h"
 #include "platform/null.h"
 
@@ -25,6 +27,22 @@ bool write_quad_map(const std::filesystem::path& dir, const std::string& name) {
     plat::delete_bitmap(tac);
     plat::delete_bitmap(pic);
     return ok;
+}
+
+weapon& put_unit(int slot, uint8_t flag, uint8_t side, int x, int y, uint8_t ammo) {
+    weapon& w = item[slot];
+    w.flag = flag;
+    w.side = side;
+    w.x = static_cast<uint16_t>(x);
+    w.y = static_cast<uint16_t>(y);
+    w.ammo = ammo;
+    w.fact1 = w.fact2 = NO_SLOT;
+    w.supplied = false;
+    w.greynow = false;
+    w.old_power = 0;
+    w.old_bearing = 0;
+    std::memcpy(w.name, "TEST UNIT       ", sizeof w.name);
+    return w;
 }
 
 void GameTest::SetUp() {

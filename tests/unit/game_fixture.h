@@ -19,6 +19,10 @@ namespace vantor_test {
 // around a band of sea across the middle, and a plain picture. Returns false if writing failed.
 bool write_quad_map(const std::filesystem::path& dir, const std::string& name);
 
+// Puts a unit into a slot with its icon's top-left at (x, y) and every other field as placement
+// leaves it: no factory links, not a capital, not grey, remembered settings 0.
+weapon& put_unit(int slot, uint8_t flag, uint8_t side, int x, int y, uint8_t ammo = 0);
+
 class GameTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -37,19 +37,7 @@ protected:
 
     // Puts a unit into a slot with its icon centred on (cx, cy).
     static weapon& put(int slot, uint8_t flag, uint8_t side, int cx, int cy, uint8_t ammo) {
-        weapon& w = item[slot];
-        w.flag = flag;
-        w.side = side;
-        w.x = static_cast<uint16_t>(cx - 4);
-        w.y = static_cast<uint16_t>(cy - 4);
-        w.ammo = ammo;
-        w.fact1 = NO_SLOT;
-        w.fact2 = NO_SLOT;
-        w.supplied = false;
-        w.greynow = false;
-        w.old_power = 0;
-        w.old_bearing = 0;
-        return w;
+        return put_unit(slot, flag, side, cx - 4, cy - 4, ammo);
     }
 
     static void redraw() {

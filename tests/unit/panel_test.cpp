@@ -22,16 +22,7 @@ protected:
     }
 
     static weapon& put(int slot, uint8_t flag, uint8_t side, int x, int y, uint8_t ammo = 0) {
-        weapon& w = item[slot];
-        w.flag = flag;
-        w.side = side;
-        w.x = static_cast<uint16_t>(x);
-        w.y = static_cast<uint16_t>(y);
-        w.ammo = ammo;
-        w.fact1 = w.fact2 = NO_SLOT;
-        w.greynow = false;
-        std::memcpy(w.name, "TEST UNIT       ", 17);
-        return w;
+        return put_unit(slot, flag, side, x, y, ammo);
     }
 
     // Selects a slot and draws the panel for it, with the map redrawn for the units placed.

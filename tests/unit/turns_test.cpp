@@ -22,18 +22,7 @@ protected:
     }
 
     static weapon& put(int slot, uint8_t flag, uint8_t side, int x, int y, uint8_t ammo = 0) {
-        weapon& w = item[slot];
-        w.flag = flag;
-        w.side = side;
-        w.x = static_cast<uint16_t>(x);
-        w.y = static_cast<uint16_t>(y);
-        w.ammo = ammo;
-        w.fact1 = w.fact2 = NO_SLOT;
-        w.greynow = false;
-        w.old_power = 0;
-        w.old_bearing = 0;
-        std::memcpy(w.name, "TEST UNIT       ", 17);
-        return w;
+        return put_unit(slot, flag, side, x, y, ammo);
     }
 
     // A loaded submarine for each side named, in its first slot, on a row of its own.
