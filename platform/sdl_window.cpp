@@ -1,11 +1,13 @@
 // The SDL window backend: one window shown through its window surface, SDL events turned into the
-// game's messages, and the tick timer, all on the main thread.
+// game's messages, and the tick timer, all on the main thread. On a desktop large enough the
+// window is shown at two or three times the game's size, each pixel a square block.
 #include <SDL.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,12 +38,17 @@ struct Timer {
 
 struct Window {
     WindowProc proc = nullptr;
+    // The game's picture, at the game's size whatever the scale.
     std::unique_ptr<Bitmap, BitmapDeleter> client;
     Surface surface;
     std::unique_ptr<SDL_Window, SdlWindowDeleter> sdl;
     // The client bitmap seen as an SDL surface over the same pixels, so that SDL converts it to
     // whatever format the screen has.
     std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> view;
+    // Screen pixels per game pixel, in each direction.
+    int scale = 1;
+    // Above scale 1: the client bitmap in the screen's format, from which pixels are enlarged.
+    std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> converted;
     std::vector<Timer> timers;
 };
 
@@ -93,15 +100,32 @@ void stop_video() {
     if (SDL_WasInit(0) == 0) SDL_Quit();
 }
 
+// Room left around the window for the desktop's title bar and frame.
+constexpr int kFrameWidth = 24;
+constexpr int kFrameHeight = 64;
+constexpr int kMaxScale = 3;
+
+// The largest scale, 3 or 2, at which the window and its frame fit the usable area of the desktop
+// (without its panels); 1 when neither fits.
+int choose_scale(int width, int height) {
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) != 0) return 1;
+    for (int scale = kMaxScale; scale > 1; scale--) {
+        if (width * scale + kFrameWidth <= usable.w && height * scale + kFrameHeight <= usable.h) return scale;
+    }
+    return 1;
+}
+
 std::unique_ptr<Window> make_window(const char* caption, int width, int height) {
     auto window = std::make_unique<Window>();
     window->proc = g_proc;
     window->client.reset(create_bitmap(width, height));
     if (!window->client) return nullptr;
     window->surface.bitmap = window->client.get();
+    window->scale = choose_scale(width, height);
     // Shown later by show_window, as a window is created hidden until it is shown.
-    window->sdl.reset(SDL_CreateWindow(caption, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
-                                       height, SDL_WINDOW_HIDDEN));
+    window->sdl.reset(SDL_CreateWindow(caption, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                       width * window->scale, height * window->scale, SDL_WINDOW_HIDDEN));
     if (!window->sdl) return nullptr;
     Bitmap* bitmap = window->client.get();
     window->view.reset(SDL_CreateRGBSurfaceWithFormatFrom(bitmap->pixels.data(), width, height, 32,
@@ -110,7 +134,50 @@ std::unique_ptr<Window> make_window(const char* caption, int width, int height) 
     return window;
 }
 
-// Puts on screen the part of the client bitmap drawn since the last time.
+// Repeats each of n pixels of bpp bytes scale times along a row.
+void widen_row(const Uint8* in, Uint8* out, int n, int scale, int bpp) {
+    if (bpp == 4) {
+        const auto* from = reinterpret_cast<const Uint32*>(in);
+        auto* to = reinterpret_cast<Uint32*>(out);
+        for (int i = 0; i < n; i++)
+            for (int k = 0; k < scale; k++) *to++ = from[i];
+        return;
+    }
+    for (int i = 0; i < n; i++)
+        for (int k = 0; k < scale; k++, out += bpp) std::memcpy(out, in + i * bpp, bpp);
+}
+
+// Draws a rectangle of the client bitmap onto the screen at the window's scale: converted to the
+// screen's format first, then every pixel copied as a square block, never blended with its
+// neighbours.
+bool enlarge(Window* window, SDL_Surface* screen, const SDL_Rect& rect) {
+    const int scale = window->scale;
+    const Bitmap* bitmap = window->client.get();
+    if (screen->w < bitmap->width * scale || screen->h < bitmap->height * scale) return false;
+    SDL_PixelFormat* format = screen->format;
+    if (!window->converted || window->converted->format->format != format->format) {
+        window->converted.reset(SDL_CreateRGBSurfaceWithFormat(0, bitmap->width, bitmap->height,
+                                                               format->BitsPerPixel, format->format));
+        if (!window->converted) return false;
+    }
+    SDL_Surface* converted = window->converted.get();
+    SDL_Rect from = rect;
+    SDL_Rect to = rect;
+    if (SDL_BlitSurface(window->view.get(), &from, converted, &to) != 0) return false;
+    if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) return false;
+    const int bpp = format->BytesPerPixel;
+    const size_t row_bytes = static_cast<size_t>(rect.w) * scale * bpp;
+    for (int y = rect.y; y < rect.y + rect.h; y++) {
+        const Uint8* in = static_cast<const Uint8*>(converted->pixels) + y * converted->pitch + rect.x * bpp;
+        Uint8* out = static_cast<Uint8*>(screen->pixels) + y * scale * screen->pitch + rect.x * scale * bpp;
+        widen_row(in, out, rect.w, scale, bpp);
+        for (int k = 1; k < scale; k++) std::memcpy(out + k * screen->pitch, out, row_bytes);
+    }
+    if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
+    return true;
+}
+
+// Puts on screen the part of the client bitmap drawn since the last time, and only that part.
 void present(Window* window) {
     Bitmap* bitmap = window->client.get();
     int x0 = std::max(bitmap->dirty_x0, 0);
@@ -122,9 +189,22 @@ void present(Window* window) {
     SDL_Surface* screen = SDL_GetWindowSurface(window->sdl.get());
     if (!screen) return;
     SDL_Rect rect{x0, y0, x1 - x0, y1 - y0};
-    SDL_Rect target = rect;
-    SDL_BlitSurface(window->view.get(), &rect, screen, &target);
-    SDL_UpdateWindowSurfaceRects(window->sdl.get(), &rect, 1);
+    if (window->scale == 1) {
+        SDL_Rect target = rect;
+        SDL_BlitSurface(window->view.get(), &rect, screen, &target);
+    } else if (!enlarge(window, screen, rect)) {
+        return;
+    }
+    const int s = window->scale;
+    SDL_Rect shown{rect.x * s, rect.y * s, rect.w * s, rect.h * s};
+    SDL_UpdateWindowSurfaceRects(window->sdl.get(), &shown, 1);
+}
+
+// Window pixels to game pixels, rounding down also left of and above the window, where a button
+// released after a drag may lie.
+int to_game(int window_coordinate, int scale) {
+    int q = window_coordinate / scale;
+    return (window_coordinate % scale < 0) ? q - 1 : q;
 }
 
 // Closing the window destroys it, as the default handling of a close request would.
@@ -155,7 +235,9 @@ bool translate_event(const SDL_Event& event, Message* out) {
         case SDL_MOUSEBUTTONUP: {
             if (event.button.button != SDL_BUTTON_LEFT || !is_our_window(event.button.windowID)) return false;
             uint32_t message = event.type == SDL_MOUSEBUTTONDOWN ? WM_LBUTTONDOWN : WM_LBUTTONUP;
-            *out = Message{g_window, message, 0, make_lparam(event.button.x, event.button.y)};
+            int x = to_game(event.button.x, g_window->scale);
+            int y = to_game(event.button.y, g_window->scale);
+            *out = Message{g_window, message, 0, make_lparam(x, y)};
             return true;
         }
         default:

@@ -34,10 +34,11 @@ export MESA_SHADER_CACHE_DIR="$SMOKE_TMP/mesa"
 export SDL_AUDIODRIVER=dummy
 unset SDL_VIDEODRIVER WAYLAND_DISPLAY
 
-# Starts Xvfb on the first free display and points DISPLAY at it.
+# Starts Xvfb on the first free display and points DISPLAY at it. $1: the screen's size, WIDTHxHEIGHT
+# (1024x768 unless given).
 start_xvfb() {
     local number="$SMOKE_TMP/display"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$number" 2>"$SMOKE_TMP/xvfb.log" &
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 "${1:-1024x768}x24" 3>"$number" 2>"$SMOKE_TMP/xvfb.log" &
     XVFB_PID=$!
     for _ in $(seq 100); do
         [[ -s $number ]] && break
@@ -89,4 +90,24 @@ client_size() {
 # Colour of one pixel of a window as #RRGGBB.
 pixel() {
     import -silent -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- | grep -o '#[0-9A-Fa-f]\{6\}' | head -n1
+}
+
+# Saves the picture of a window as a PNG file: $1 the window, $2 the file.
+screenshot() {
+    import -silent -window "$1" -depth 8 "$2"
+}
+
+# Number of pixels in which two pictures differ.
+pixels_differing() {
+    compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1
+}
+
+# CPU time that a process has used so far, all its threads together, in nanoseconds.
+cpu_ns() {
+    cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{sum += $1} END {print sum + 0}'
+}
+
+# A memory figure of a process in KiB: $1 the process, $2 the field of /proc/PID/status (VmRSS, VmHWM).
+status_kib() {
+    awk -v field="$2:" '$1 == field {print $2}' "/proc/$1/status"
 }
