@@ -29,7 +29,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from vantorx import (CLOSEUP_BOX, MAP_BOX, PANEL_BOX, Artefacts, Failure, Game, Sim, XServer,  # noqa: E402
-                     cursor_rect, differing, game_environment, masked, overlaps, poll)
+                     click_until, cursor_rect, differing, game_environment, masked, overlaps, poll,
+                     wait_for_picture)
 
 # Where a person clicks, in client coordinates.
 INTRO = (300, 200)            # anywhere on the intro
@@ -204,22 +205,7 @@ class PlayTest:
         print(f"[{time.monotonic() - self.t0:5.1f} s] {message}", flush=True)
 
     def wait_for_picture(self, what, expected, timeout, box=None, masks=()):
-        """Polls the window until box of it, the masks left out, equals the expected picture; saves
-        both when it never does."""
-        last = [None]
-
-        def check():
-            last[0] = self.game.screenshot()
-            return differing(last[0], expected, box, masks) == 0
-
-        try:
-            poll(what, check, timeout)
-        except Failure:
-            self.art.mismatch(what.replace(" ", "-"), masked(last[0], box, masks), masked(expected, box, masks))
-            raise Failure(f"the window never showed {what}: {differing(last[0], expected, box, masks)} pixels "
-                          f"differ from vantor-sim's picture")
-        self.art.save(what.replace(" ", "-"), last[0])
-        return last[0]
+        return wait_for_picture(self.game, self.art, what, expected, timeout, box, masks)
 
     def sim_pictures(self, lines, seed=None):
         """Runs lines in vantor-sim; `shot NAME` lines become screenshots. Returns values, pictures."""
@@ -248,17 +234,7 @@ class PlayTest:
         self.log("intro shown")
 
         # A click is taken from the intro's twentieth tick: click until the title comes.
-        def click_to_title():
-            self.game.click(*INTRO)
-            try:
-                return poll("title", lambda: differing(self.game.screenshot(), title) == 0, 0.6)
-            except Failure:
-                return False
-        try:
-            poll("title screen after a click on the intro", click_to_title, 10, 0)
-        except Failure:
-            self.art.mismatch("title", self.game.screenshot(), title)
-            raise
+        click_until(self.game, self.art, "the title after a click on the intro", INTRO, title, 10)
         self.log("title shown")
         for ((x, y), what), picture in zip(TITLE_OPTIONS, options):
             self.game.click(x, y)

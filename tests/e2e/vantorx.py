@@ -12,7 +12,6 @@ import os
 import shutil
 import signal
 import subprocess
-import tempfile
 import time
 from io import BytesIO
 from pathlib import Path
@@ -125,13 +124,15 @@ def game_environment(home, display):
 
 
 class XServer:
-    """A private Xvfb on the first free display, stopped on exit."""
+    """A private Xvfb on the first free display, stopped on exit. It does not reset when its last
+    client leaves, so that a game started right after another one finds it listening."""
 
-    def __init__(self, tmp):
+    def __init__(self, tmp, *options):
         self.log = open(Path(tmp) / "xvfb.log", "w+")
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24", "-noreset",
+             *options],
             pass_fds=(write_end,), stdout=self.log, stderr=self.log)
         os.close(write_end)
         number = b""
@@ -166,7 +167,7 @@ def stop_process(proc, grace=5):
 class Game:
     """The real game in a working directory of its own, with its output kept in files."""
 
-    def __init__(self, vantor, workdir, env, tmp, close_helper=None):
+    def __init__(self, vantor, workdir, env, tmp, close_helper=None, run_as=()):
         self.workdir = Path(workdir)
         self.tmp = Path(tmp)
         self.env = env
@@ -176,7 +177,7 @@ class Game:
         self.window = None
         self.started = time.time()
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([vantor], cwd=self.workdir, env=env, stdout=out, stderr=err,
+            self.proc = subprocess.Popen([*run_as, vantor], cwd=self.workdir, env=env, stdout=out, stderr=err,
                                          stdin=subprocess.DEVNULL)
 
     def xdotool(self, *args):
@@ -213,9 +214,10 @@ class Game:
             raise Failure(f"the window's picture is {image.size}, not {WIDTH} x {HEIGHT}")
         return image
 
-    def click(self, x, y):
+    def click(self, x, y, repeat=1):
         """A left click at client coordinates, as the mouse makes it: press, then release."""
-        done = self.xdotool("mousemove", "--window", self.window, str(x), str(y), "click", "1")
+        done = self.xdotool("mousemove", "--window", self.window, str(x), str(y),
+                            "click", "--repeat", str(repeat), "--delay", "10", "1")
         if done.returncode != 0:
             raise Failure(f"xdotool could not click at ({x}, {y}): {done.stderr}")
 
@@ -238,15 +240,16 @@ class Game:
 class Sim:
     """Runs vantor-sim scripts over a directory and returns what their queries printed."""
 
-    def __init__(self, path, workdir, tmp):
+    def __init__(self, path, workdir, tmp, run_as=()):
         self.path = path
         self.workdir = Path(workdir)
         self.script = Path(tmp) / "sim-script.sim"
+        self.run_as = list(run_as)
 
     def run(self, lines, seed=None):
         """The JSON values that `state`, `units` and `shots` printed, in order."""
         self.script.write_text("\n".join(lines) + "\n")
-        args = [self.path, "--dir", str(self.workdir)]
+        args = self.run_as + [self.path, "--dir", str(self.workdir)]
         if seed is not None:
             args += ["--seed", str(seed)]
         done = subprocess.run(args + [str(self.script)], capture_output=True, text=True, errors="replace")
@@ -260,3 +263,41 @@ class Sim:
         values = self.run(lines, seed)
         shots = [line.split(None, 1)[1] for line in lines if line.startswith("screenshot ")]
         return values, [Image.open(Path(directory or self.workdir) / name).convert("RGB") for name in shots]
+
+
+# ---- waits on the window ----
+
+def wait_for_picture(game, art, what, expected, timeout, box=None, masks=()):
+    """Polls the window until box of it, the masks left out, equals the expected picture, and returns
+    the window's picture; saves both pictures and their difference when it never does."""
+    last = [None]
+
+    def check():
+        last[0] = game.screenshot()
+        return differing(last[0], expected, box, masks) == 0
+
+    try:
+        poll(what, check, timeout)
+    except Failure:
+        art.mismatch(what.replace(" ", "-"), masked(last[0], box, masks), masked(expected, box, masks))
+        raise Failure(f"the window never showed {what}: {differing(last[0], expected, box, masks)} pixels "
+                      f"differ from vantor-sim's picture")
+    art.save(what.replace(" ", "-"), last[0])
+    return last[0]
+
+
+def click_until(game, art, what, point, expected, timeout, box=None):
+    """Clicks at point until the window shows the expected picture: for a control that takes a click
+    only from some moment on, such as the intro."""
+    def click_and_look():
+        game.click(*point)
+        try:
+            return poll(what, lambda: differing(game.screenshot(), expected, box) == 0, 0.6)
+        except Failure:
+            return False
+    try:
+        poll(what, click_and_look, timeout, 0)
+    except Failure:
+        shown = game.screenshot()
+        art.mismatch(what.replace(" ", "-"), masked(shown, box), masked(expected, box))
+        raise
