@@ -9,7 +9,8 @@ silos, and starts a game on the default map. It selects a silo of the side to pl
 aims it with the dial and the power bar at a unit of another side, fires, watches the missile fly
 and explode, aborts the game, waits for the game-over lettering and the title, and closes the
 window, which must end the game with code 0, with nothing on its standard error and nothing written
-to its directory or home.
+to its directory or home. With --valgrind the game runs under memcheck, and any memory error or
+leak makes its exit code 1.
 
 What the window must show comes from vantor-sim given the same clicks. The intro and the title
 screens do not depend on the random numbers and must equal its pictures pixel for pixel. The game
@@ -22,6 +23,8 @@ The pictures of the run stay in DIR when the test fails.
 """
 import argparse
 import math
+import re
+import shutil
 import sys
 import tempfile
 import time
@@ -219,7 +222,15 @@ class PlayTest:
         self.x = XServer(self.tmp)
         env = game_environment(self.home, self.x.display)
         self.seed_from = int(time.time())
-        self.game = Game(self.args.vantor, self.workdir, env, self.tmp, self.args.close)
+        wrapper = []
+        if self.args.valgrind:
+            # One log per process: the libraries may fork helpers.
+            self.valgrind_log = self.tmp / "memcheck.%p.txt"
+            wrapper = ["valgrind", "--leak-check=full", "--show-leak-kinds=definite,indirect,possible",
+                       "--errors-for-leak-kinds=definite,indirect,possible", "--error-exitcode=1",
+                       f"--suppressions={Path(__file__).resolve().parent / 'valgrind.supp'}",
+                       f"--log-file={self.valgrind_log}"]
+        self.game = Game(self.args.vantor, self.workdir, env, self.tmp, self.args.close, wrapper)
         self.game.wait_window()
         self.log(f"window {self.game.window} on display {self.x.display}")
 
@@ -427,6 +438,12 @@ class PlayTest:
         self.game.close()
         code = self.game.wait_exit(15)
         errors = self.game.stderr().strip()
+        if self.args.valgrind:
+            report = (self.tmp / f"memcheck.{self.game.proc.pid}.txt").read_text(errors="replace")
+            self.art.text("memcheck.txt", report)
+            summary = [line.split("== ", 1)[-1].strip() for line in report.splitlines()
+                       if re.search(r"ERROR SUMMARY|definitely lost|indirectly lost|possibly lost", line)]
+            self.log("memcheck: " + "; ".join(summary))
         if code != 0:
             raise Failure(f"the game ended with code {code}; stderr: {errors}")
         if errors:
@@ -467,7 +484,12 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--close", required=True)
     parser.add_argument("--artefacts", required=True)
+    parser.add_argument("--valgrind", action="store_true",
+                        help="run the game under memcheck: any memory error or leak fails the test")
     args = parser.parse_args()
+    if args.valgrind and not shutil.which("valgrind"):
+        print("valgrind is not installed")
+        return 77
     with tempfile.TemporaryDirectory(prefix="vantor-e2e.") as tmp:
         return PlayTest(args, tmp).run()
 
