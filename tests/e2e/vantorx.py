@@ -127,12 +127,12 @@ class XServer:
     """A private Xvfb on the first free display, stopped on exit. It does not reset when its last
     client leaves, so that a game started right after another one finds it listening."""
 
-    def __init__(self, tmp, *options):
+    def __init__(self, tmp, *options, depth=24):
         self.log = open(Path(tmp) / "xvfb.log", "w+")
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24", "-noreset",
-             *options],
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", f"1024x768x{depth}",
+             "-noreset", *options],
             pass_fds=(write_end,), stdout=self.log, stderr=self.log)
         os.close(write_end)
         number = b""

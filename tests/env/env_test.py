@@ -4,7 +4,8 @@ refusal, never a crash or a hang, and the game goes on.
 
     env_test.py CASE --vantor VANTOR --sim VANTOR_SIM --close X_CLOSE_WINDOW --maps DIR --artefacts DIR
 
-CASE is one of: no_display, no_audio, unreadable_directory, bad_map_files, many_maps, long_map_names.
+CASE is one of: no_display, no_audio, display_depth, unreadable_directory, bad_map_files, many_maps,
+long_map_names.
 The title screens the window shows are compared pixel for pixel with vantor-sim's pictures after
 the same clicks, in the same directory, as the same user. Refusals that vantor-sim's scenarios and
 the unit tests already cover in-process (an empty, truncated or wrong-sized picture, a folder, a
@@ -21,7 +22,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from PIL import Image
+from PIL import Image, ImageChops
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "e2e"))
 from vantorx import (MAP_BOX, PANEL_BOX, Artefacts, Failure, Game, Sim, XServer,  # noqa: E402
@@ -214,6 +215,43 @@ def no_audio(case):
         print(f"ok: SDL_AUDIODRIVER={driver}: {case.game.stderr().strip()}")
 
 
+def display_depth(case):
+    """Displays of fewer colours. On 16 bits the game runs and shows its pictures as near as the
+    display allows; on 8 bits it must still run and close cleanly, whatever it shows."""
+    workdir = case.make_dir("run")
+    case.x = XServer(case.tmp, depth=16)
+    case.launch(workdir)
+    intro, title = case.sim_pictures(["tick 20", "shot intro", f"click {INTRO[0]} {INTRO[1]}", "shot title"])
+
+    def near(picture):
+        # 5 bits of red and blue, 6 of green: each channel within two steps of 5 bits of the picture.
+        extrema = ImageChops.difference(case.game.screenshot(), picture).getextrema()
+        return max(high for _, high in extrema) < 16
+
+    def title_after_click():
+        # Clicks count from the intro's twentieth tick.
+        case.game.click(*INTRO)
+        time.sleep(0.3)
+        return near(title)
+
+    poll("the intro in 16-bit colour", lambda: near(intro), 10)
+    poll("the title in 16-bit colour after a click on the intro", title_after_click, 10, 0)
+    case.start_and_play()
+    case.close([])
+    print("ok: a 16-bit display")
+    case.x.stop()
+
+    case.x = XServer(case.tmp, depth=8)
+    case.launch(workdir)
+    time.sleep(2.5)
+    case.game.click(*INTRO)
+    time.sleep(1)
+    if not case.game.running():
+        raise Failure(f"the game ended on an 8-bit display; stderr: {case.game.stderr()}")
+    case.close([])
+    print("ok: an 8-bit display: the game runs and closes cleanly")
+
+
 def unreadable_directory(case):
     """A working directory that is gone, or that the player may not read: the built-in maps only,
     and a game on them."""
@@ -335,8 +373,8 @@ def long_map_names(case):
     print("ok: names with dots and other bytes listed, cut, refused and played")
 
 
-CASES = {f.__name__: f for f in (no_display, no_audio, unreadable_directory, bad_map_files, many_maps,
-                                 long_map_names)}
+CASES = {f.__name__: f for f in (no_display, no_audio, display_depth, unreadable_directory, bad_map_files,
+                                 many_maps, long_map_names)}
 
 
 def main():
