@@ -47,7 +47,8 @@ struct Window {
     std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> view;
     // Screen pixels per game pixel, in each direction.
     int scale = 1;
-    // Above scale 1: the client bitmap in the screen's format, from which pixels are enlarged.
+    // Above scale 1 on a screen whose format is not 32 bits with 8-bit colours: the client bitmap
+    // converted to it, from which pixels are enlarged.
     std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> converted;
     std::vector<Timer> timers;
 };
@@ -92,6 +93,11 @@ bool start_video() {
         std::fprintf(stderr, "vantor: no display available (%s)\n", SDL_GetError());
         return false;
     }
+    // The game reads no keys: no text input, so no input method filters every event, and the
+    // events that the game would only throw away are not queued to wake it.
+    SDL_StopTextInput();
+    for (Uint32 type : {SDL_MOUSEMOTION, SDL_MOUSEWHEEL, SDL_KEYDOWN, SDL_KEYUP, SDL_TEXTEDITING, SDL_TEXTINPUT})
+        SDL_EventState(type, SDL_IGNORE);
     return true;
 }
 
@@ -134,43 +140,60 @@ std::unique_ptr<Window> make_window(const char* caption, int width, int height) 
     return window;
 }
 
-// Repeats each of n pixels of bpp bytes scale times along a row.
-void widen_row(const Uint8* in, Uint8* out, int n, int scale, int bpp) {
-    if (bpp == 4) {
-        const auto* from = reinterpret_cast<const Uint32*>(in);
-        auto* to = reinterpret_cast<Uint32*>(out);
-        for (int i = 0; i < n; i++)
-            for (int k = 0; k < scale; k++) *to++ = from[i];
-        return;
+// Whether game pixels can go to the screen without SDL's conversion: 32 bits a pixel with 8 bits
+// for each colour, as nearly every desktop has.
+bool direct_format(const SDL_PixelFormat* format) {
+    return format->BytesPerPixel == 4 && format->Rloss == 0 && format->Gloss == 0 && format->Bloss == 0;
+}
+
+// One row of n game pixels, 0x00BBGGRR, each written scale times in such a format.
+void widen_row_direct(const Colour* in, Uint32* out, int n, int scale, const SDL_PixelFormat* format) {
+    for (int i = 0; i < n; i++) {
+        Colour c = in[i];
+        Uint32 pixel = ((c & 0xFFu) << format->Rshift) | (((c >> 8) & 0xFFu) << format->Gshift) |
+                       (((c >> 16) & 0xFFu) << format->Bshift) | format->Amask;
+        for (int k = 0; k < scale; k++) *out++ = pixel;
     }
+}
+
+// One row of n pixels already in the screen's format, of bpp bytes each, each written scale times.
+void widen_row(const Uint8* in, Uint8* out, int n, int scale, int bpp) {
     for (int i = 0; i < n; i++)
         for (int k = 0; k < scale; k++, out += bpp) std::memcpy(out, in + i * bpp, bpp);
 }
 
-// Draws a rectangle of the client bitmap onto the screen at the window's scale: converted to the
-// screen's format first, then every pixel copied as a square block, never blended with its
-// neighbours.
+// Draws a rectangle of the client bitmap onto the screen at the window's scale, every pixel a
+// square block, never blended with its neighbours. Screens of other formats get the rectangle
+// converted by SDL first.
 bool enlarge(Window* window, SDL_Surface* screen, const SDL_Rect& rect) {
     const int scale = window->scale;
     const Bitmap* bitmap = window->client.get();
     if (screen->w < bitmap->width * scale || screen->h < bitmap->height * scale) return false;
-    SDL_PixelFormat* format = screen->format;
-    if (!window->converted || window->converted->format->format != format->format) {
-        window->converted.reset(SDL_CreateRGBSurfaceWithFormat(0, bitmap->width, bitmap->height,
-                                                               format->BitsPerPixel, format->format));
-        if (!window->converted) return false;
+    const SDL_PixelFormat* format = screen->format;
+    const bool direct = direct_format(format);
+    if (!direct) {
+        if (!window->converted || window->converted->format->format != format->format) {
+            window->converted.reset(SDL_CreateRGBSurfaceWithFormat(0, bitmap->width, bitmap->height,
+                                                                   format->BitsPerPixel, format->format));
+            if (!window->converted) return false;
+        }
+        SDL_Rect from = rect;
+        SDL_Rect to = rect;
+        if (SDL_BlitSurface(window->view.get(), &from, window->converted.get(), &to) != 0) return false;
     }
-    SDL_Surface* converted = window->converted.get();
-    SDL_Rect from = rect;
-    SDL_Rect to = rect;
-    if (SDL_BlitSurface(window->view.get(), &from, converted, &to) != 0) return false;
     if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) return false;
     const int bpp = format->BytesPerPixel;
     const size_t row_bytes = static_cast<size_t>(rect.w) * scale * bpp;
     for (int y = rect.y; y < rect.y + rect.h; y++) {
-        const Uint8* in = static_cast<const Uint8*>(converted->pixels) + y * converted->pitch + rect.x * bpp;
         Uint8* out = static_cast<Uint8*>(screen->pixels) + y * scale * screen->pitch + rect.x * scale * bpp;
-        widen_row(in, out, rect.w, scale, bpp);
+        if (direct) {
+            const Colour* in = &bitmap->pixels[static_cast<size_t>(y) * bitmap->width + rect.x];
+            widen_row_direct(in, reinterpret_cast<Uint32*>(out), rect.w, scale, format);
+        } else {
+            const SDL_Surface* converted = window->converted.get();
+            widen_row(static_cast<const Uint8*>(converted->pixels) + y * converted->pitch + rect.x * bpp, out,
+                      rect.w, scale, bpp);
+        }
         for (int k = 1; k < scale; k++) std::memcpy(out + k * screen->pitch, out, row_bytes);
     }
     if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
@@ -264,14 +287,13 @@ bool take_due_tick(Message* out) {
     return true;
 }
 
-// Sleeps until an event arrives or the next tick falls due; true with the event if one came.
-bool wait_for_event(SDL_Event* event) {
+// Milliseconds until the next tick falls due: 0 when one is due, -1 without a timer.
+int ms_until_tick() {
     const Timer* timer = next_timer();
-    if (!timer) return SDL_WaitEvent(event) == 1;
+    if (!timer) return -1;
     uint64_t now = SDL_GetTicks64();
-    if (timer->deadline_ms <= now) return false;
-    uint64_t wait = std::min<uint64_t>(timer->deadline_ms - now, INT_MAX);
-    return SDL_WaitEventTimeout(event, static_cast<int>(wait)) == 1;
+    if (timer->deadline_ms <= now) return 0;
+    return static_cast<int>(std::min<uint64_t>(timer->deadline_ms - now, INT_MAX));
 }
 
 // The quit message is taken off the queue once it is read.
@@ -362,17 +384,27 @@ void kill_timer(Window* hwnd, uint32_t id) {
 bool get_message(Message* msg) {
     Message local;
     Message* out = msg ? msg : &local;
+    // Set when a wait has just ended without an event. SDL read the display's queue on the way
+    // out, so a tick due now goes out without reading it once more: every look costs a handful of
+    // system calls, and an idle game takes ten ticks a second.
+    bool queue_empty = false;
     for (;;) {
         // Whatever the last message drew goes on screen before the loop waits again.
         if (g_window) present(g_window);
         if (g_quit || !g_window) return quit_message(out);
         SDL_Event event;
-        if (SDL_PollEvent(&event)) {
-            if (translate_event(event, out)) return true;
+        int wait = ms_until_tick();
+        if (wait == 0) {
+            if (!queue_empty && SDL_PollEvent(&event)) {
+                if (translate_event(event, out)) return true;
+                continue;
+            }
+            if (take_due_tick(out)) return true;
             continue;
         }
-        if (take_due_tick(out)) return true;
-        if (wait_for_event(&event) && translate_event(event, out)) return true;
+        int got = wait < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, wait);
+        queue_empty = got != 1;
+        if (got == 1 && translate_event(event, out)) return true;
     }
 }
 
