@@ -35,10 +35,10 @@ export SDL_AUDIODRIVER=dummy
 unset SDL_VIDEODRIVER WAYLAND_DISPLAY
 
 # Starts Xvfb on the first free display and points DISPLAY at it. $1: the screen's size, WIDTHxHEIGHT
-# (1024x768 unless given).
+# (1024x768 unless given); $2: its colour depth (24 unless given).
 start_xvfb() {
     local number="$SMOKE_TMP/display"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 "${1:-1024x768}x24" 3>"$number" 2>"$SMOKE_TMP/xvfb.log" &
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 "${1:-1024x768}x${2:-24}" 3>"$number" 2>"$SMOKE_TMP/xvfb.log" &
     XVFB_PID=$!
     for _ in $(seq 100); do
         [[ -s $number ]] && break
