@@ -177,6 +177,8 @@ bool enlarge(Window* window, SDL_Surface* screen, const SDL_Rect& rect) {
                                                                    format->BitsPerPixel, format->format));
             if (!window->converted) return false;
         }
+        // Colour indices are copied as they are, so they must index the screen's own palette.
+        if (format->palette) SDL_SetSurfacePalette(window->converted.get(), format->palette);
         SDL_Rect from = rect;
         SDL_Rect to = rect;
         if (SDL_BlitSurface(window->view.get(), &from, window->converted.get(), &to) != 0) return false;
