@@ -261,11 +261,11 @@ class PlayTest:
             picture = self.game.screenshot()
             return picture if test(picture) else None
 
-        placing = poll("map after the start control",
+        placing = poll("the map after the start control",
                        lambda: shown_if(lambda p: differing(p, self.title, MAP_BOX) > 50000), 10)
         self.art.save("placement", placing)
         # Play begins when the panel shows the first unit.
-        self.play = poll("panel of a game", lambda: shown_if(lambda p: differing(p, self.title, PANEL_BOX) > 0), 15)
+        self.play = poll("the panel of a game", lambda: shown_if(lambda p: differing(p, self.title, PANEL_BOX) > 0), 15)
         self.art.save("play-begins", self.play)
         self.log(f"play began {time.monotonic() - started:.1f} s after the start control")
 

@@ -36,7 +36,7 @@ def poll(what, check, timeout, interval=0.05):
         if result:
             return result
         if time.monotonic() > deadline:
-            raise Failure(f"no {what} within {timeout:.0f} s")
+            raise Failure(f"gave up after {timeout:.0f} s waiting for {what}")
         time.sleep(interval)
 
 
@@ -200,7 +200,7 @@ class Game:
                 raise Failure(f"the game ended (code {self.proc.returncode}) before showing its window; "
                               f"stderr: {self.stderr()}")
             return self.find_window()
-        self.window = poll("window titled Vantor", check, timeout)
+        self.window = poll("a window titled Vantor", check, timeout)
         return self.window
 
     def screenshot(self):
