@@ -48,9 +48,10 @@ start_xvfb() {
     export DISPLAY=":$(head -n1 "$number")"
 }
 
-# Starts the program under test in the background, its output in $SMOKE_TMP/out.
+# Starts the program under test in the background, its output in $SMOKE_TMP/out. It runs in
+# $APP_DIR, or in $SMOKE_TMP when that is not set.
 start_app() {
-    (cd "$SMOKE_TMP" && exec "$@" >"$SMOKE_TMP/out" 2>&1) &
+    (cd "${APP_DIR:-$SMOKE_TMP}" && exec "$@" >"$SMOKE_TMP/out" 2>&1) &
     APP_PID=$!
 }
 
