@@ -250,7 +250,8 @@ def sfx_appearing():
     # Wind: band-passed noise sweeping upwards with the chord.
     _, wind, _ = svf(hash_noise(n, SEED + 50), glide(180.0, 3200.0, t, 4.4), q=2.5)
     wind /= np.max(np.abs(wind))
-    swell = attack(t, 4.4) ** 1.2
+    # Audible from the start, so that the start control is answered at once, then building up.
+    swell = attack(t, 0.04) * (0.3 + 0.7 * attack(t, 4.4) ** 1.2)
     release = 1.0 - attack(t, 1.5, 4.6)
     # Arrival: a bell-like shimmer where the swell peaks.
     bell = np.zeros(n)
