@@ -94,7 +94,7 @@ bool start_video() {
         return false;
     }
     // The game reads no keys: no text input, so no input method filters every event, and the
-    // events that the game would only throw away are not queued to wake it.
+    // events that the game would only throw away are not queued for it.
     SDL_StopTextInput();
     for (Uint32 type : {SDL_MOUSEMOTION, SDL_MOUSEWHEEL, SDL_KEYDOWN, SDL_KEYUP, SDL_TEXTEDITING, SDL_TEXTINPUT})
         SDL_EventState(type, SDL_IGNORE);
