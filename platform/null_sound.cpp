@@ -26,4 +26,6 @@ void sound_play(const char* name, const unsigned char* /*wav*/, size_t /*size*/)
 
 void sound_close() {}
 
+int sound_idle() { return -1; }
+
 }  // namespace plat

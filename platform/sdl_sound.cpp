@@ -1,4 +1,7 @@
 // The SDL sound backend: one channel fed through SDL's audio queue, each WAVE decoded once.
+// An open device keeps a thread of SDL's feeding it silence between sounds, a few dozen wake-ups a
+// second, so the device is closed once it has been quiet for a second and opened again by the
+// next sound.
 #include <SDL.h>
 #include <dlfcn.h>
 
@@ -22,8 +25,14 @@ struct WavDeleter {
 // The sounds are recorded at this rate, 8-bit mono; the device may give something else.
 constexpr int kRate = 32000;
 
+// How long the device stays open after its last sound has ended.
+constexpr Uint64 kLinger_ms = 1000;
+
+bool g_audio = false;  // the audio subsystem is up: there is a device to open
 SDL_AudioDeviceID g_device = 0;
 SDL_AudioSpec g_have{};
+Uint64 g_quiet_from_ms = 0;  // when what was last queued has played out
+bool g_reopen_failed = false;
 // Every sound in the device's format, keyed by where its WAVE data lives (resources never move).
 std::map<const unsigned char*, std::vector<Uint8>> g_decoded;
 
@@ -81,42 +90,97 @@ const std::vector<Uint8>& decoded(const char* name, const unsigned char* wav, si
     return g_decoded.emplace(wav, decode(name, wav, size)).first->second;
 }
 
-}  // namespace
-
-void sound_open() {
-    if (g_device != 0) return;
-    quiet_alsa();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
-        return;
-    }
+// Opens the default device and starts it; 0 when there is none.
+SDL_AudioDeviceID open_device() {
     SDL_AudioSpec want{};
     want.freq = kRate;
     want.format = AUDIO_U8;
     want.channels = 1;
     want.samples = 1024;
-    g_device = SDL_OpenAudioDevice(nullptr, 0, &want, &g_have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+    SDL_AudioSpec have{};
+    SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+    if (device == 0) return 0;
+    // A device opened again may take another format: the sounds are then converted anew.
+    if (have.freq != g_have.freq || have.format != g_have.format || have.channels != g_have.channels)
+        g_decoded.clear();
+    g_have = have;
+    g_quiet_from_ms = SDL_GetTicks64();
+    SDL_PauseAudioDevice(device, 0);
+    return device;
+}
+
+void close_device() {
+    if (g_device == 0) return;
+    SDL_CloseAudioDevice(g_device);
+    g_device = 0;
+}
+
+// Milliseconds that this many bytes in the device's format take to play.
+Uint64 duration_ms(size_t bytes) {
+    size_t frame = static_cast<size_t>(SDL_AUDIO_BITSIZE(g_have.format) / 8) * std::max<size_t>(g_have.channels, 1);
+    if (g_have.freq <= 0 || frame == 0) return 0;
+    return static_cast<Uint64>(bytes / frame) * 1000 / static_cast<Uint64>(g_have.freq);
+}
+
+}  // namespace
+
+void sound_open() {
+    if (g_audio) return;
+    quiet_alsa();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
+        return;
+    }
+    g_device = open_device();
     if (g_device == 0) {
         std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return;
     }
-    SDL_PauseAudioDevice(g_device, 0);
+    g_audio = true;
+    g_reopen_failed = false;
 }
 
 // The new sound replaces whatever is still queued: one channel, no mixing.
 void sound_play(const char* name, const unsigned char* wav, size_t size) {
-    if (g_device == 0 || !wav || size == 0) return;
+    if (!g_audio || !wav || size == 0) return;
+    if (g_device == 0) {
+        g_device = open_device();
+        if (g_device == 0) {
+            // The device went away while closed (unplugged, taken): say so once and stay silent
+            // until a later sound finds it again.
+            if (!g_reopen_failed)
+                std::fprintf(stderr, "vantor: the audio device is gone, playing silently (%s)\n", SDL_GetError());
+            g_reopen_failed = true;
+            return;
+        }
+        g_reopen_failed = false;
+    }
     const std::vector<Uint8>& samples = decoded(name ? name : "?", wav, size);
     SDL_ClearQueuedAudio(g_device);
     if (!samples.empty()) SDL_QueueAudio(g_device, samples.data(), static_cast<Uint32>(samples.size()));
+    g_quiet_from_ms = SDL_GetTicks64() + duration_ms(samples.size());
+}
+
+int sound_idle() {
+    if (g_device == 0) return -1;
+    Uint64 now = SDL_GetTicks64();
+    Uint64 close_at = g_quiet_from_ms + kLinger_ms;
+    // The queue is the final word: the device may run a little behind the clock.
+    if (now >= close_at && SDL_GetQueuedAudioSize(g_device) == 0) {
+        close_device();
+        return -1;
+    }
+    if (now >= close_at) return 50;
+    return static_cast<int>(std::min<Uint64>(close_at - now, INT_MAX));
 }
 
 void sound_close() {
-    if (g_device == 0) return;
-    SDL_CloseAudioDevice(g_device);
-    g_device = 0;
+    if (!g_audio) return;
+    close_device();
     g_decoded.clear();
+    g_have = SDL_AudioSpec{};
+    g_audio = false;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     if (SDL_WasInit(0) == 0) SDL_Quit();
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sound.h"
 #include "platform/window.h"
 
 namespace plat {
@@ -396,6 +397,11 @@ bool get_message(Message* msg) {
         if (g_quit || !g_window) return quit_message(out);
         SDL_Event event;
         int wait = ms_until_tick();
+        // A sound device left quiet is closed before the sleep; it may want a word again later.
+        if (wait != 0) {
+            int sound_wait = sound_idle();
+            if (sound_wait >= 0 && (wait < 0 || sound_wait < wait)) wait = std::max(sound_wait, 1);
+        }
         if (wait == 0) {
             if (!queue_empty && SDL_PollEvent(&event)) {
                 if (translate_event(event, out)) return true;

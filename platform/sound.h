@@ -10,5 +10,9 @@ void sound_open();
 // Starts a RIFF WAVE held in memory; name is for the record only.
 void sound_play(const char* name, const unsigned char* wav, size_t size);
 void sound_close();
+// Called by the event loop before it sleeps. An open device that has played nothing for a while
+// is closed, so that its thread stops waking the machine; the next sound opens it again. Returns
+// the milliseconds until it wants to be called again, or -1 when it has nothing to wait for.
+int sound_idle();
 
 }  // namespace plat

@@ -1,5 +1,6 @@
 // The SDL sound backend on SDL's disk audio driver, which writes what the device would play to a
-// file: one channel, cut-offs, restarts, conversion, unreadable data and a missing device.
+// file: one channel, cut-offs, restarts, conversion, unreadable data, the quiet device closing and
+// opening again, and a missing device.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -155,12 +156,57 @@ TEST_F(SdlSoundTest, UnreadableDataPlaysNothingAndTheNextSoundPlays) {
     EXPECT_TRUE(std::all_of(data.begin(), data.end(), [](unsigned char s) { return s == kSilence || s == 0xE0; }));
 }
 
+// Calls sound_idle as the event loop would until the device closes; false if it never does.
+bool idle_until_closed(int timeout_ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < until) {
+        int wait = plat::sound_idle();
+        if (wait < 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 50)));
+    }
+    return false;
+}
+
+TEST_F(SdlSoundTest, QuietDeviceClosesAndTheNextSoundOpensIt) {
+    Bytes first = make_wav(32000, tone(1600, 0xE0));
+    plat::sound_play("first", first.data(), first.size());
+    ASSERT_TRUE(finished(wait_for([](const Bytes& d) { return finished(d, 0xE0); }), 0xE0));
+
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(idle_until_closed(4000)) << "the quiet device was never closed";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700))
+        << "the device should linger about a second after its last sound";
+    // Closed, the device's thread no longer writes silence.
+    size_t closed_size = played().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(played().size(), closed_size);
+    EXPECT_EQ(plat::sound_idle(), -1);
+
+    Bytes second = make_wav(32000, tone(800, 0x30));
+    plat::sound_play("second", second.data(), second.size());
+    Bytes data = wait_for([](const Bytes& d) { return finished(d, 0x30); });
+    EXPECT_EQ(count_of(data, 0x30), 800u) << "the sound after the close was not played whole";
+}
+
+TEST_F(SdlSoundTest, DeviceStaysOpenWhileASoundPlays) {
+    Bytes wav = make_wav(32000, tone(64000, 0x20));  // two seconds
+    plat::sound_play("long", wav.data(), wav.size());
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500)) {
+        ASSERT_GE(plat::sound_idle(), 0) << "closed while the sound was still playing";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Bytes data = wait_for([](const Bytes& d) { return finished(d, 0x20); });
+    EXPECT_EQ(count_of(data, 0x20), 64000u);
+}
+
 TEST(SdlSoundWithoutDevice, SaysSoOnceAndStaysSilent) {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     testing::internal::CaptureStderr();
     plat::sound_open();
     Bytes wav = make_wav(32000, tone(800, 0xE0));
     plat::sound_play("quiet", wav.data(), wav.size());
+    EXPECT_EQ(plat::sound_idle(), -1);
     plat::sound_close();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.rfind("vantor: no audio device, playing silently (", 0), 0u) << err;
