@@ -226,8 +226,12 @@ void startgame() {
     std::string why;
     plat::Bitmap* mainmap = nullptr;
     plat::Bitmap* tacmap = nullptr;
-    if (!read_picture(base, "map", builtin, &map, &why) || !read_picture(base, "tac", builtin, &tac, &why) ||
-        !decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &why)) {
+    bool decoded = read_picture(base, "map", builtin, &map, &why) && read_picture(base, "tac", builtin, &tac, &why) &&
+                   decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &why);
+    // The built-in files have been decoded into pictures: their bytes need not stay in memory.
+    plat::release_resource_pages(map.data, map.size);
+    plat::release_resource_pages(tac.data, tac.size);
+    if (!decoded) {
         refuse(why);
         return;
     }

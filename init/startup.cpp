@@ -24,6 +24,7 @@ plat::Bitmap* load_resource_bitmap(const char* name) {
     }
     std::string error;
     plat::Bitmap* bitmap = plat::decode_bmp(res->data, res->size, &error);
+    plat::release_resource_pages(res->data, res->size);
     if (!bitmap) std::fprintf(stderr, "vantor: the picture %s cannot be read: %s\n", name, error.c_str());
     return bitmap;
 }

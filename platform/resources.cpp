@@ -2,6 +2,10 @@
 #include "platform/resources.h"
 
 #include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 namespace plat {
 
@@ -35,6 +39,26 @@ const Resource* resource_table(size_t* count) {
     ensure_sizes();
     if (count) *count = kResourceCount;
     return kResources;
+}
+
+void release_resource_pages(const void* data, size_t size) {
+    if (!data || size == 0) return;
+    ensure_sizes();
+    auto begin = reinterpret_cast<uintptr_t>(data);
+    bool builtin = false;
+    for (size_t i = 0; i < kResourceCount && !builtin; i++) {
+        auto start = reinterpret_cast<uintptr_t>(kResources[i].data);
+        builtin = begin >= start && size <= kResources[i].size && begin - start <= kResources[i].size - size;
+    }
+    // Anything else may be memory of the heap, which the same call would wipe.
+    if (!builtin) return;
+    long page = sysconf(_SC_PAGESIZE);
+    if (page <= 0) return;
+    auto page_size = static_cast<uintptr_t>(page);
+    uintptr_t first = (begin + page_size - 1) / page_size * page_size;
+    uintptr_t last = (begin + size) / page_size * page_size;
+    // The resources are read-only pages of the program file, so dropping them loses nothing.
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 }  // namespace plat

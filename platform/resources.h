@@ -18,4 +18,9 @@ const Resource* find_resource(const char* type, const char* name);
 // Every built-in resource, in the order of their names.
 const Resource* resource_table(size_t* count);
 
+// Once a resource has been decoded, its bytes need not stay in memory: the pages that lie wholly
+// within it are handed back to the kernel, which reads them from the program file again should
+// they be wanted. Does nothing unless [data, data + size) lies within one built-in resource.
+void release_resource_pages(const void* data, size_t size);
+
 }  // namespace plat

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/resources.h"
 #include "platform/sound.h"
 
 namespace plat {
@@ -81,6 +82,8 @@ std::vector<Uint8> decode(const char* name, const unsigned char* wav, size_t siz
         return {};
     }
     std::unique_ptr<Uint8, WavDeleter> samples(raw);
+    // A built-in sound is decoded once, so its bytes need not stay in memory.
+    release_resource_pages(wav, size);
     return convert(format, samples.get(), length);
 }
 

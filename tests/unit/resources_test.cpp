@@ -1,8 +1,13 @@
 // The embedded resources: the four bitmaps and the seven sounds in their binding sizes and formats,
-// found by name in any case, and the built-in map pairs with only the colours placement knows.
+// found by name in any case, the built-in map pairs with only the colours placement knows, and the
+// pages of a decoded resource handed back without losing a byte.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -200,6 +205,44 @@ TEST(ResourceTest, BuiltInTerritoriesUseOnlyAllowedColours) {
         // Comparable territories: none far smaller than the largest.
         EXPECT_GE(least * 4, most * 3) << "territories from " << least << " to " << most << " pixels";
     }
+}
+
+// Whether the page holding p is in this process's memory, from /proc/self/pagemap (bit 63).
+bool resident(const void* p) {
+    int fd = open("/proc/self/pagemap", O_RDONLY);
+    if (fd < 0) return false;
+    auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    uint64_t entry = 0;
+    off_t at = static_cast<off_t>(reinterpret_cast<uintptr_t>(p) / page * sizeof entry);
+    bool got = pread(fd, &entry, sizeof entry, at) == static_cast<ssize_t>(sizeof entry);
+    close(fd);
+    return got && (entry >> 63) != 0;
+}
+
+TEST(ResourceTest, ReleasedPagesLeaveMemoryAndReadBackTheSame) {
+    const plat::Resource* res = plat::find_resource("MAP", "World.map");
+    ASSERT_NE(res, nullptr);
+    std::vector<unsigned char> copy(res->data, res->data + res->size);
+    const unsigned char* middle = res->data + res->size / 2;
+    ASSERT_TRUE(resident(middle));  // read just now, for the copy
+    plat::release_resource_pages(res->data, res->size);
+    EXPECT_FALSE(resident(middle)) << "the pages of the decoded resource stayed in memory";
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), res->data)) << "the bytes read back differ";
+    EXPECT_TRUE(resident(middle));
+}
+
+TEST(ResourceTest, ReleaseLeavesOtherMemoryAlone) {
+    // Heap memory handed back the same way would read as zeros.
+    std::vector<unsigned char> heap(64 * 1024, 0xAB);
+    plat::release_resource_pages(heap.data(), heap.size());
+    EXPECT_TRUE(std::all_of(heap.begin(), heap.end(), [](unsigned char b) { return b == 0xAB; }));
+    // A range that runs past the end of a resource is not its own either.
+    const plat::Resource* res = plat::find_resource("MAP", "World.tac");
+    ASSERT_NE(res, nullptr);
+    std::vector<unsigned char> copy(res->data, res->data + res->size);
+    plat::release_resource_pages(res->data, res->size + 1);
+    EXPECT_TRUE(resident(res->data + res->size / 2));
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), res->data));
 }
 
 }  // namespace

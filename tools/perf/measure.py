@@ -7,9 +7,10 @@ Every figure is the median of N runs (5 unless told), with the spread where it s
 
 - launch to the window mapped, to its first frame (the panel drawn under a black map), and to the
   first line of the intro;
-- the share of one core the game takes on the title screen and during a four-computer game, from
-  utime + stime in /proc/PID/stat over 10 s;
-- the peak resident memory (VmHWM) at the end of that game;
+- the share of one core the game takes on the title screen, in a human's turn while the selection
+  blinks, and during a four-computer game, summed over the game's threads from
+  /proc/PID/task/*/schedstat over 10 s;
+- the peak resident memory (VmHWM) in that human's turn and at the end of the four-computer game;
 - click-to-screen latency: from the button press handed to the X server (XTest) to the changed
   pixels read back from the window, on a title arrow and on a panel arrow in play;
 - the cost of one tick with 50 missiles in flight, from the engine benchmark;
@@ -41,6 +42,7 @@ CITIES_NUMBER = (243, 245, 14, 16)
 BEARING_UP, BEARING_DOWN = (457, 442), (432, 442)
 BEARING_NUMBER = (435, 407, 21, 16)
 PANEL = (0, 400, 600, 60)
+CLOSE_UP = (55, 430, 1, 1)
 CPU_SECONDS = 10
 
 
@@ -100,17 +102,28 @@ class Session:
             time.sleep(0.2)
         return title
 
-    def cpu_ticks(self):
-        fields = Path(f"/proc/{self.proc.pid}/stat").read_text().rsplit(")", 1)[1].split()
-        return int(fields[11]) + int(fields[12])
+    def thread_ns(self):
+        """CPU nanoseconds of each of the game's threads, by thread id."""
+        times = {}
+        for task in Path(f"/proc/{self.proc.pid}/task").iterdir():
+            try:
+                times[task.name] = int((task / "schedstat").read_text().split()[0])
+            except (OSError, IndexError, ValueError):
+                pass  # the thread ended while being read
+        return times
 
     def cpu_share(self, seconds):
-        """The share of one core the game used over the next seconds, in per cent."""
-        hz = os.sysconf("SC_CLK_TCK")
-        before, start = self.cpu_ticks(), time.monotonic()
-        time.sleep(seconds)
-        used, elapsed = self.cpu_ticks() - before, time.monotonic() - start
-        return 100.0 * used / hz / elapsed
+        """The share of one core the game used over the next seconds, in per cent. A thread that
+        ends takes its time with it, so a stretch in which one ended is measured again (the sound
+        device's thread ends a second after the last sound)."""
+        for _ in range(3):
+            before, start = self.thread_ns(), time.monotonic()
+            time.sleep(seconds)
+            after, elapsed = self.thread_ns(), time.monotonic() - start
+            if before.keys() <= after.keys():
+                break
+        used = sum(ns - before.get(tid, 0) for tid, ns in after.items())
+        return 100.0 * used / 1e9 / elapsed
 
     def status(self, key):
         match = re.search(rf"^{key}:\s+(\d+) kB", Path(f"/proc/{self.proc.pid}/status").read_text(), re.M)
@@ -163,12 +176,23 @@ def startup(args, display, tmp):
 
 
 def idle_and_memory(args, display, tmp):
-    title, play, hwm, rss = [], [], [], []
+    title, turn, turn_hwm, play, hwm, rss = [], [], [], [], [], []
     for _ in range(args.runs):
+        # Four people play (the defaults): the first side's turn waits for a click, its
+        # selection frame blinking.
         game = Session(args.vantor, display, tmp)
         game.to_title()
-        time.sleep(0.5)
+        time.sleep(1.0)
         title.append(game.cpu_share(CPU_SECONDS))
+        game.start_game()
+        # The units are placed, then the first side's unit shows in the panel's close-up.
+        wait("first turn", lambda: drawn(game.region(*CLOSE_UP)), 20, 0.02)
+        time.sleep(1.0)
+        turn.append(game.cpu_share(CPU_SECONDS))
+        turn_hwm.append(game.status("VmHWM"))
+        game.close()
+        game = Session(args.vantor, display, tmp)
+        game.to_title()
         # Boxes 0 and 1 switch to the computer with one click, boxes 2 and 3 likewise while all four play.
         for box in PLAYER_BOXES:
             game.click(box)
@@ -177,7 +201,8 @@ def idle_and_memory(args, display, tmp):
         hwm.append(game.status("VmHWM"))
         rss.append(game.status("VmRSS"))
         game.close()
-    return {"title_cpu": title, "play_cpu": play, "hwm_kb": hwm, "rss_kb": rss}
+    return {"title_cpu": title, "turn_cpu": turn, "turn_hwm_kb": turn_hwm, "play_cpu": play, "hwm_kb": hwm,
+            "rss_kb": rss}
 
 
 def latencies(args, display, tmp):
@@ -234,6 +259,9 @@ def report(m, figures, runs):
          spread(s["first_frame"], lambda v: f"{1000 * v:.0f}")),
         ("Launch to the intro's first line", ms(s["intro_line"]), spread(s["intro_line"], lambda v: f"{1000 * v:.0f}")),
         ("CPU on the title screen (share of one core, 10 s)", pct(median(i["title_cpu"])), spread(i["title_cpu"], pct)),
+        ("CPU in a human's turn, selection blinking (10 s)", pct(median(i["turn_cpu"])), spread(i["turn_cpu"], pct)),
+        ("Peak resident memory (VmHWM) in that turn", f"{median(i['turn_hwm_kb']) / 1024:.1f} MiB",
+         spread(i["turn_hwm_kb"], lambda v: f"{v / 1024:.1f}")),
         ("CPU during a four-computer game (10 s)", pct(median(i["play_cpu"])), spread(i["play_cpu"], pct)),
         ("Peak resident memory (VmHWM) after that game", f"{median(i['hwm_kb']) / 1024:.1f} MiB",
          spread(i["hwm_kb"], lambda v: f"{v / 1024:.1f}")),
