@@ -186,9 +186,12 @@ void refuse(const std::string& why) {
 bool decodemappair(const char* name, const void* map, size_t map_size, const void* tac, size_t tac_size,
                    plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why) {
     *mainmap = *tacmap = nullptr;
+    // A built-in file's bytes need not stay in memory once decoded, so each goes back before the next.
     plat::Bitmap* shown = decode_picture(name, "map", map, map_size, why);
+    plat::release_resource_pages(map, map_size);
     if (!shown) return false;
     plat::Bitmap* territory = decode_picture(name, "tac", tac, tac_size, why);
+    plat::release_resource_pages(tac, tac_size);
     if (!territory || !territories_present(territory, why)) {
         plat::delete_bitmap(territory);
         plat::delete_bitmap(shown);
@@ -226,12 +229,8 @@ void startgame() {
     std::string why;
     plat::Bitmap* mainmap = nullptr;
     plat::Bitmap* tacmap = nullptr;
-    bool decoded = read_picture(base, "map", builtin, &map, &why) && read_picture(base, "tac", builtin, &tac, &why) &&
-                   decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &why);
-    // The built-in files have been decoded into pictures: their bytes need not stay in memory.
-    plat::release_resource_pages(map.data, map.size);
-    plat::release_resource_pages(tac.data, tac.size);
-    if (!decoded) {
+    if (!read_picture(base, "map", builtin, &map, &why) || !read_picture(base, "tac", builtin, &tac, &why) ||
+        !decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &why)) {
         refuse(why);
         return;
     }
