@@ -1,7 +1,8 @@
 #!/bin/bash
 # The game stays quick and small: it draws its first frame within a second and a half of its
-# launch, it sleeps between ticks on the title screen instead of polling, and (in a build without
-# the sanitizers, which need far more memory) it holds less than 32 MiB. The limits are loose, for a
+# launch, it sleeps between ticks on the title screen instead of polling, its sound device closes
+# once quiet and opens again for the next sound, and (in a build without the sanitizers, which need
+# far more memory) it holds less than 32 MiB. The limits are loose, for a
 # busy machine; tests/smoke/measure_footprint.sh gives the real figures.
 # Usage: footprint_test.sh VANTOR X_FIRST_FRAME
 source "$(dirname "$0")/x_session.sh"
@@ -23,8 +24,18 @@ for _ in $(seq 40); do
     [[ $(pixel "$id" 330 350) != '#000000' ]] && break
 done
 [[ $(pixel "$id" 330 350) != '#000000' ]] || fail "the title screen did not open"
-sleep 0.5
 
+# SDL's audio thread (named SDLAudioP1 and so on) lives as long as the device is open.
+audio_threads() {
+    cat /proc/"$APP_PID"/task/*/comm 2>/dev/null | grep -c '^SDLAudio' || true
+}
+for _ in $(seq 50); do
+    (($(audio_threads) == 0)) && break
+    sleep 0.1
+done
+(($(audio_threads) == 0)) || fail "the sound device stayed open on the quiet title screen"
+
+# Quiet now: the game sleeps between ticks.
 before=$(cpu_ns "$APP_PID")
 start=$(date +%s%N)
 sleep 3
@@ -33,6 +44,14 @@ wall=$(($(date +%s%N) - start))
 share=$(awk -v c="$used" -v w="$wall" 'BEGIN {printf "%.2f", 100 * c / w}')
 awk -v s="$share" 'BEGIN {exit !(s < 1.5)}' || fail "the title screen kept $share% of a core busy"
 
+# Start plays the map's swell: the device opens again.
+xdotool mousemove --window "$id" 380 342 click 1
+for _ in $(seq 50); do
+    (($(audio_threads) > 0)) && break
+    sleep 0.1
+done
+(($(audio_threads) > 0)) || fail "the sound device did not open again for the start's sound"
+
 hwm=$(status_kib "$APP_PID" VmHWM)
 if grep -q libasan "/proc/$APP_PID/maps"; then
     memory="not checked under the sanitizers"
@@ -40,4 +59,4 @@ else
     ((hwm < 32 * 1024)) || fail "the game held $hwm KiB"
     memory="$hwm KiB at most"
 fi
-echo "PASS (first frame $ms ms, title screen $share% of a core, $memory)"
+echo "PASS (first frame $ms ms, title screen $share% of a core, the quiet sound device closed and opened again, $memory)"
