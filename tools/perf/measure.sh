@@ -2,7 +2,7 @@
 # Measures Vantor for docs/PERFORMANCE.md: builds the release game, vantor-sim and the engine
 # benchmark in a build directory of their own, then prints the report of tools/perf/measure.py
 # (start-up, idle CPU, memory, click latency in a private Xvfb; tick cost and games per second
-# headless), every figure a median of RUNS runs. Takes some 5 minutes with 5 runs.
+# headless), every figure a median of RUNS runs. Takes some 10 minutes with 5 runs.
 # Usage: tools/perf/measure.sh [RUNS [BUILD_DIR]]   (default 5 runs, build/perf)
 set -euo pipefail
 root=$(dirname "$(dirname "$(dirname "$(readlink -f "$0")")")")
