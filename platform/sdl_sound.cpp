@@ -28,6 +28,8 @@ constexpr int kRate = 32000;
 
 // How long the device stays open after its last sound has ended.
 constexpr Uint64 kLinger_ms = 1000;
+// How long past that a device may still hold samples before it counts as stalled.
+constexpr Uint64 kStalled_ms = 4000;
 
 bool g_audio = false;  // the audio subsystem is up: there is a device to open
 SDL_AudioDeviceID g_device = 0;
@@ -169,8 +171,9 @@ int sound_idle() {
     if (g_device == 0) return -1;
     Uint64 now = SDL_GetTicks64();
     Uint64 close_at = g_quiet_from_ms + kLinger_ms;
-    // The queue is the final word: the device may run a little behind the clock.
-    if (now >= close_at && SDL_GetQueuedAudioSize(g_device) == 0) {
+    // The queue is the final word, as the device may run a little behind the clock; but a device
+    // that has stopped taking samples is closed all the same, rather than watched for ever.
+    if (now >= close_at && (SDL_GetQueuedAudioSize(g_device) == 0 || now >= close_at + kStalled_ms)) {
         close_device();
         return -1;
     }
