@@ -32,7 +32,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent.parent / "tests" / "e2e"))
 import xlib  # noqa: E402
-from vantorx import XServer, game_environment, stop_process  # noqa: E402
+from vantorx import XServer, game_environment, poll, stop_process  # noqa: E402
 
 INTRO = (300, 200)
 START = (377, 342)
@@ -55,17 +55,6 @@ def drawn(data):
     return any(data[i] or data[i + 1] or data[i + 2] for i in range(0, len(data), 4))
 
 
-def wait(what, check, timeout, interval=0.0005):
-    deadline = time.monotonic() + timeout
-    while True:
-        result = check()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise RuntimeError(f"no {what} within {timeout} s")
-        time.sleep(interval)
-
-
 class Session:
     """The game started in an empty directory on the shared X server."""
 
@@ -76,7 +65,7 @@ class Session:
         self.started = time.monotonic()
         self.proc = subprocess.Popen([vantor], cwd=home, env=env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-        self.window = wait("window", lambda: self.display.x.find_window("Vantor"), 20)
+        self.window = poll("window", lambda: self.display.x.find_window("Vantor"), 20, 0.0005)
         self.mapped = time.monotonic() - self.started
 
     def region(self, x, y, w, h):
@@ -95,7 +84,7 @@ class Session:
         time.sleep(0.05)
 
     def to_title(self):
-        title = wait("intro's end", lambda: time.monotonic() - self.started > 2.5 or None, 5, 0.05)
+        title = poll("intro's end", lambda: time.monotonic() - self.started > 2.5 or None, 5, 0.05)
         before = self.region(0, 0, 600, 400)
         while self.region(0, 0, 600, 400) == before:
             self.click(INTRO)
@@ -132,7 +121,7 @@ class Session:
     def start_game(self):
         before = self.region(*PANEL)
         self.click(START)
-        wait("play", lambda: self.region(*PANEL) != before, 20, 0.02)
+        poll("play", lambda: self.region(*PANEL) != before, 20, 0.02)
 
     def latency(self, point, area):
         """Milliseconds from the press to the first changed pixel of the area."""
@@ -140,7 +129,7 @@ class Session:
         self.display.x.move(self.window, *point)
         start = time.monotonic()
         self.display.x.button(True)
-        wait("the click's change on screen", lambda: self.region(*area) != before, 5, 0)
+        poll("the click's change on screen", lambda: self.region(*area) != before, 5, 0)
         elapsed = time.monotonic() - start
         self.release()
         time.sleep(0.1)
@@ -165,10 +154,10 @@ def startup(args, display, tmp):
     mapped, first, line = [], [], []
     for _ in range(args.runs):
         game = Session(args.vantor, display, tmp)
-        wait("first frame", lambda: drawn(game.region(*PANEL)), 10)
+        poll("first frame", lambda: drawn(game.region(*PANEL)), 10, 0.0005)
         first.append(time.monotonic() - game.started)
         # The intro's first line, at (12, 14), comes with the first tick.
-        wait("intro line", lambda: drawn(game.region(12, 14, 200, 16)), 10)
+        poll("intro line", lambda: drawn(game.region(12, 14, 200, 16)), 10, 0.0005)
         line.append(time.monotonic() - game.started)
         mapped.append(game.mapped)
         game.close()
@@ -186,7 +175,7 @@ def idle_and_memory(args, display, tmp):
         title.append(game.cpu_share(CPU_SECONDS))
         game.start_game()
         # The units are placed, then the first side's unit shows in the panel's close-up.
-        wait("first turn", lambda: drawn(game.region(*CLOSE_UP)), 20, 0.02)
+        poll("first turn", lambda: drawn(game.region(*CLOSE_UP)), 20, 0.02)
         time.sleep(1.0)
         turn.append(game.cpu_share(CPU_SECONDS))
         turn_hwm.append(game.status("VmHWM"))
