@@ -20,6 +20,7 @@ bool openwindow(void* hThisInst, int /*nWinMode*/) {
     // The first paint arrives here, while timer_mode is still 0, and draws nothing.
     plat::update_window(hwnd);
     initgame();
+    startintro();
     misctext();
     return true;
 }

@@ -18,7 +18,9 @@ void initvars();
 
 // Maps.
 void loadmaps();
-void startgame();
+// Starts placing units on the chosen map pair, which is read and checked first. False, with the
+// title screen's one-line reason in *why and nothing of the title screen changed, when it is refused.
+bool startgame(std::string* why);
 // Releases the map pictures of a game, as the end of the game over does; safe when there are none.
 void releasemap();
 // Decodes the bytes of name.map and name.tac and checks them for the options of the next game. On success
@@ -28,7 +30,8 @@ bool decodemappair(const char* name, const void* map, size_t map_size, const voi
 
 // Unit placement and map drawing.
 void shuffle();
-void initunit();
+// Places one more unit of each kind still short for every side; false once all are placed.
+bool initunit();
 void startunit(uint8_t team, uint8_t type, uint32_t col1, uint32_t col2);
 void pickcapital(uint8_t player);
 void printunit(uint8_t i);

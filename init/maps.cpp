@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "init/init.h"
-#include "main/main.h"
 #include "model/globals.h"
 #include "platform/bmp.h"
 #include "platform/files.h"
@@ -23,7 +22,7 @@ const char* const kBuiltinOrder[] = {"World"};
 // A map picture is 600 x 400 at 32 bits at most, plus headers; a larger file cannot be one.
 constexpr size_t kMaxMapFile = 4u * 1024 * 1024;
 
-// The line the title screen shows for a refusal: 31 characters.
+// A refusal must fit the title screen's message line.
 constexpr size_t kMessageLength = sizeof title_message - 1;
 
 void add_map(const std::string& base, bool builtin) {
@@ -175,10 +174,10 @@ bool read_picture(const std::string& base, const char* ext, bool builtin, Pictur
     return false;
 }
 
-void refuse(const std::string& why) {
-    std::snprintf(title_message, sizeof title_message, "%s", why.c_str());
-    std::fprintf(stderr, "vantor: map %s refused: %s\n", num_maps ? filelist[cur_map].letter : "", why.c_str());
-    titleinfo();
+bool refuse(const std::string& reason, std::string* why) {
+    *why = reason;
+    std::fprintf(stderr, "vantor: map %s refused: %s\n", num_maps ? filelist[cur_map].letter : "", reason.c_str());
+    return false;
 }
 
 }  // namespace
@@ -217,23 +216,18 @@ void loadmaps() {
     list_builtin_maps();
 }
 
-void startgame() {
-    if (num_maps == 0 || cur_map >= num_maps) {
-        refuse("NO MAP TO PLAY ON");
-        return;
-    }
+bool startgame(std::string* why) {
+    if (num_maps == 0 || cur_map >= num_maps) return refuse("NO MAP TO PLAY ON", why);
     // Both files are read and checked before anything of the running title screen changes.
     std::string base = filelist[cur_map].letter;
     bool builtin = map_builtin[cur_map];
     PictureBytes map, tac;
-    std::string why;
+    std::string reason;
     plat::Bitmap* mainmap = nullptr;
     plat::Bitmap* tacmap = nullptr;
-    if (!read_picture(base, "map", builtin, &map, &why) || !read_picture(base, "tac", builtin, &tac, &why) ||
-        !decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &why)) {
-        refuse(why);
-        return;
-    }
+    if (!read_picture(base, "map", builtin, &map, &reason) || !read_picture(base, "tac", builtin, &tac, &reason) ||
+        !decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &reason))
+        return refuse(reason, why);
     releasemap();
     hMainmap = mainmap;
     hTacticalmap = tacmap;
@@ -245,10 +239,10 @@ void startgame() {
     hFullimage = plat::create_bitmap(MAP_WIDTH, MAP_HEIGHT);
     plat::select_bitmap(FullDC, hFullimage);
     plat::blit(FullDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
-    PlayResource("SFXAppearing");
     shuffle();
     justaborted = false;
     timer_mode = MODE_PLACING;
+    return true;
 }
 
 void releasemap() {

@@ -1,7 +1,6 @@
 // Unit placement and map drawing: the territory colours of a game, the scattering of every side's
 // units over its territory one per tick, the capitals, and the icons on the map pictures.
 #include "init/init.h"
-#include "main/main.h"
 #include "model/globals.h"
 #include "model/random.h"
 #include "model/unitnames.h"
@@ -37,19 +36,6 @@ void claim_silos(int factory, uint8_t team) {
     }
 }
 
-void begin_play() {
-    for (int b = 0; b < num_players; b++) pickcapital(static_cast<uint8_t>(b));
-    for (int b = num_players; b < NUM_SIDES; b++) alive[b] = false;
-    timer_count = 0;
-    supply = 0;
-    cur_player = static_cast<uint8_t>(sc_rnd(static_cast<uint16_t>(num_players - 1)));
-    findnextunit();
-    if (cpu_player[cur_player]) cpubrain();
-    printpanel();
-    plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
-    timer_mode = MODE_PLAYING;
-}
-
 }  // namespace
 
 void shuffle() {
@@ -66,7 +52,7 @@ void shuffle() {
     for (icbm& s : shot) s.flag = 0;
 }
 
-void initunit() {
+bool initunit() {
     int count[5] = {0, 0, 0, 0, 0};
     for (const weapon& w : item)
         if (w.flag >= CITY && w.flag <= FACTORY) count[w.flag]++;
@@ -79,8 +65,9 @@ void initunit() {
     } else if (count[FACTORY] < num_factory * num_players) {
         place_all(FACTORY);
     } else {
-        begin_play();
+        return false;
     }
+    return true;
 }
 
 void startunit(uint8_t team, uint8_t type, uint32_t col1, uint32_t col2) {

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "init/init.h"
-#include "main/main.h"
 #include "model/globals.h"
 #include "model/random.h"
 #include "platform/bmp.h"
@@ -38,7 +37,6 @@ void initgame() {
     loadmaps();
     initvars();
     inittimer();
-    startintro();
 }
 
 void inittimer() { plat::set_timer(hwnd, kTimerId, kTickMs); }

@@ -15,7 +15,7 @@ void copy_panel_background() {
 void timerops() {
     switch (timer_mode) {
         case MODE_PLACING:
-            initunit();
+            if (!initunit()) beginplay();
             printmap(FullDC);
             break;
         case MODE_PLAYING:

@@ -19,6 +19,8 @@ void titleinfo();
 void blankicons2();
 
 // Turns, selection and elimination.
+// Once every unit is placed: the capitals, a random side to move first, and the map shown.
+void beginplay();
 void nextplayer();
 void resupply();
 void checkammo(uint8_t p);

@@ -1,6 +1,7 @@
 // The title screen: the options of a game, the player boxes and the start control.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "init/init.h"
 #include "main/main.h"
@@ -88,6 +89,17 @@ void print2(uint16_t x, uint16_t y, int value) {
     blittext(x, y, text, 2);
 }
 
+// A started game swells in; a refused map leaves the title screen with the reason on its line.
+void start_or_refuse() {
+    std::string why;
+    if (startgame(&why)) {
+        PlayResource("SFXAppearing");
+        return;
+    }
+    std::snprintf(title_message, sizeof title_message, "%s", why.c_str());
+    titleinfo();
+}
+
 }  // namespace
 
 void starttitle() {
@@ -108,7 +120,7 @@ void clicktitle(uint16_t x, uint16_t y) {
     titleinfo();
     if (x >= 310 && x <= 445 && y >= 330 && y <= 355) {
         PlayResource("SFXClick");
-        if (num_sub > 0 || num_silo > 0) startgame();
+        if (num_sub > 0 || num_silo > 0) start_or_refuse();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/random.h"
 
 namespace {
 
@@ -23,6 +24,19 @@ void select_unit(uint8_t slot) {
 }
 
 }  // namespace
+
+void beginplay() {
+    for (int b = 0; b < num_players; b++) pickcapital(static_cast<uint8_t>(b));
+    for (int b = num_players; b < NUM_SIDES; b++) alive[b] = false;
+    timer_count = 0;
+    supply = 0;
+    cur_player = static_cast<uint8_t>(sc_rnd(static_cast<uint16_t>(num_players - 1)));
+    findnextunit();
+    if (cpu_player[cur_player]) cpubrain();
+    printpanel();
+    plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
+    timer_mode = MODE_PLAYING;
+}
 
 void nextplayer() {
     for (int i = 0; i < 8; i++) {
