@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "json.h"
 #include "model/globals.h"
@@ -12,46 +13,42 @@ namespace sim {
 
 namespace {
 
-enum class Kind { U8, U16, Bool, Bool4, U32x4, Maps, Text };
+enum class Kind { Other, U8, U16, Bool, Bool4, U32x4, Maps, Text };
+
+// How the state line shows a global, from its type.
+template <typename T>
+constexpr Kind kind_of() {
+    if constexpr (std::is_same_v<T, uint8_t>) return Kind::U8;
+    else if constexpr (std::is_same_v<T, uint16_t>) return Kind::U16;
+    else if constexpr (std::is_same_v<T, bool>) return Kind::Bool;
+    else if constexpr (std::is_same_v<T, bool[NUM_SIDES]>) return Kind::Bool4;
+    else if constexpr (std::is_same_v<T, uint32_t[NUM_SIDES]>) return Kind::U32x4;
+    else if constexpr (std::is_same_v<T, filename[MAX_MAPS]>) return Kind::Maps;
+    else if constexpr (std::is_array_v<T> && std::is_same_v<std::remove_extent_t<T>, char>) return Kind::Text;
+    else return Kind::Other;
+}
 
 struct Global {
-    const char* name;
+    const char* name;  // the state key; null for a global the state line leaves out
     Kind kind;
     void* ptr;
     long long max;  // the largest value a set accepts; for Text the buffer size
 };
 
-// The state keys, in output order. A script can set every one but maps.
-const Global kGlobals[] = {
-    {"timer_mode", Kind::U8, &timer_mode, 255},
-    {"seed", Kind::U16, &seed, 65535},
-    {"cur_player", Kind::U8, &cur_player, 255},
-    {"cur_unit", Kind::U8, &cur_unit, 255},
-    {"bearing", Kind::U16, &bearing, 65535},
-    {"power", Kind::U16, &power, 65535},
-    {"alive", Kind::Bool4, alive, 1},
-    {"cpu_player", Kind::Bool4, cpu_player, 1},
-    {"num_players", Kind::U8, &num_players, 255},
-    {"num_maps", Kind::U8, &num_maps, MAX_MAPS},  // the maps key lists this many entries
-    {"cur_map", Kind::U8, &cur_map, 255},
-    {"maps", Kind::Maps, nullptr, 0},
-    {"num_city", Kind::U8, &num_city, 255},
-    {"num_silo", Kind::U8, &num_silo, 255},
-    {"num_sub", Kind::U8, &num_sub, 255},
-    {"num_factory", Kind::U8, &num_factory, 255},
-    {"cpu_skill", Kind::U16, &cpu_skill, 65535},
-    {"cpu_timer", Kind::U16, &cpu_timer, 65535},
-    {"cpu_unit", Kind::U8, &cpu_unit, 255},
-    {"cpu_bearing", Kind::U16, &cpu_bearing, 65535},
-    {"cpu_power", Kind::U16, &cpu_power, 65535},
-    {"supply", Kind::U8, &supply, 255},
-    {"timer_count", Kind::U8, &timer_count, 255},
-    {"cursor_on", Kind::Bool, &cursor_on, 1},
-    {"introover", Kind::Bool, &introover, 1},
-    {"justaborted", Kind::Bool, &justaborted, 1},
-    {"startcols", Kind::U32x4, startcols, 0xFFFFFFFFLL},
-    {"title_message", Kind::Text, title_message, sizeof title_message},
+// Every global of the game's list; those with a key are the state keys, in output order.
+// A script can set every one of them but maps.
+constexpr Global kGlobals[] = {
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) {key, kind_of<decltype(name)>(), &name, limit},
+#include "model/globals_list.h"
+#undef VANTOR_GLOBAL
 };
+
+constexpr bool every_key_shown() {
+    for (const Global& g : kGlobals)
+        if (g.name && g.kind == Kind::Other) return false;
+    return true;
+}
+static_assert(every_key_shown(), "a global with a state key has a type the state line cannot show");
 
 // A fixed-size text field up to its terminator, or its whole size when there is none.
 std::string_view bounded(const char* text, size_t size) { return {text, strnlen(text, size)}; }
@@ -78,6 +75,7 @@ std::string value_json(const Global& g) {
             return a.str();
         }
         case Kind::Text: return json_string(bounded(static_cast<char*>(g.ptr), static_cast<size_t>(g.max)));
+        case Kind::Other: break;
     }
     return "null";
 }
@@ -107,7 +105,8 @@ void set_name(char* name, const std::string& text) {
 
 std::string state_json() {
     JsonObject o;
-    for (const Global& g : kGlobals) o.raw(g.name, value_json(g));
+    for (const Global& g : kGlobals)
+        if (g.name) o.raw(g.name, value_json(g));
     return o.str();
 }
 
@@ -159,7 +158,7 @@ void set_global(const std::vector<std::string>& args) {
     if (args.empty()) throw ScriptError{"usage: set NAME VALUE..."};
     const std::string& name = args[0];
     for (const Global& g : kGlobals) {
-        if (name != g.name) continue;
+        if (!g.name || name != g.name) continue;
         switch (g.kind) {
             case Kind::U8:
                 expect_count(args, 2, "set " + name + " VALUE");
@@ -189,6 +188,7 @@ void set_global(const std::vector<std::string>& args) {
                 return;
             }
             case Kind::Maps: throw ScriptError{"maps cannot be set"};
+            case Kind::Other: break;
             case Kind::Text: {
                 // The rest of the line, words joined by single blanks; nothing after the name clears it.
                 std::string text = join_words(args, 1);

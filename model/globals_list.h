@@ -1,0 +1,70 @@
+// The one list of the game's globals: globals.h declares them from it, globals.cpp defines them and
+// puts them back to their start values, and vantor-sim's state line shows and sets them by it.
+//
+//   VANTOR_GLOBAL(type, name, dims, start, key, limit)
+//
+// "type name dims" is the declaration. start is the value at start-up and after reset_globals, of
+// every element of an array. key is the name vantor-sim's state line shows it under and its set
+// command takes (nullptr: not shown), limit the largest value that set accepts (for text, the size
+// of the buffer). The shown globals come first, in the order of the state line.
+// No include guard: every user defines VANTOR_GLOBAL, includes this file, and undefines it.
+
+// The running game.
+VANTOR_GLOBAL(uint8_t, timer_mode, , 0, "timer_mode", 255)       // the screen: 1 placing, 2 playing, 3 title, 4 game over, 5 intro
+VANTOR_GLOBAL(uint16_t, seed, , 0, "seed", 65535)                 // state of the random number generator
+VANTOR_GLOBAL(uint8_t, cur_player, , 0, "cur_player", 255)       // the side to move
+VANTOR_GLOBAL(uint8_t, cur_unit, , 0, "cur_unit", 255)           // slot of the selected unit
+VANTOR_GLOBAL(uint16_t, bearing, , 0, "bearing", 65535)           // set on the panel, 0..359
+VANTOR_GLOBAL(uint16_t, power, , 0, "power", 65535)               // set on the panel, 0..99
+VANTOR_GLOBAL(bool, alive, [NUM_SIDES], false, "alive", 1)        // the side is still in the game
+
+// Options of a game, chosen on the title screen, and the maps to choose from.
+VANTOR_GLOBAL(bool, cpu_player, [NUM_SIDES], false, "cpu_player", 1)  // side is played by the computer
+VANTOR_GLOBAL(uint8_t, num_players, , 4, "num_players", 255)     // sides in the game, 2..4
+VANTOR_GLOBAL(uint8_t, num_maps, , 0, "num_maps", MAX_MAPS)       // entries in filelist
+VANTOR_GLOBAL(uint8_t, cur_map, , 0, "cur_map", 255)
+VANTOR_GLOBAL(filename, filelist, [MAX_MAPS], filename{}, "maps", 0)      // listed map names, shown but never set
+VANTOR_GLOBAL(uint8_t, num_city, , 0, "num_city", 255)
+VANTOR_GLOBAL(uint8_t, num_silo, , 0, "num_silo", 255)
+VANTOR_GLOBAL(uint8_t, num_sub, , 0, "num_sub", 255)
+VANTOR_GLOBAL(uint8_t, num_factory, , 0, "num_factory", 255)     // always num_silo / 2
+VANTOR_GLOBAL(uint16_t, cpu_skill, , 0, "cpu_skill", 65535)       // the computer's aiming error in pixels
+
+// The computer player; cpu_timer also counts the intro's and the game over's ticks.
+VANTOR_GLOBAL(uint16_t, cpu_timer, , 0, "cpu_timer", 65535)
+VANTOR_GLOBAL(uint8_t, cpu_unit, , 0, "cpu_unit", 255)
+VANTOR_GLOBAL(uint16_t, cpu_bearing, , 0, "cpu_bearing", 65535)
+VANTOR_GLOBAL(uint16_t, cpu_power, , 0, "cpu_power", 65535)
+
+VANTOR_GLOBAL(uint8_t, supply, , 0, "supply", 255)               // turns of the lowest live side since the last refill
+VANTOR_GLOBAL(uint8_t, timer_count, , 0, "timer_count", 255)     // ticks since the frame last changed
+VANTOR_GLOBAL(bool, cursor_on, , false, "cursor_on", 1)           // the selection frame is drawn
+VANTOR_GLOBAL(bool, introover, , false, "introover", 1)           // the intro has been shown in full
+VANTOR_GLOBAL(bool, justaborted, , false, "justaborted", 1)       // the game ended with the abort button
+VANTOR_GLOBAL(uint32_t, startcols, [NUM_SIDES], 0, "startcols", 0xFFFFFFFFLL)  // territory colour of each side in this game
+// A line the title screen shows in place of the map name until the next click (a refused map).
+VANTOR_GLOBAL(char, title_message, [32], 0, "title_message", sizeof title_message)
+
+// Tables.
+VANTOR_GLOBAL(weapon, item, [NUM_UNITS], weapon{}, nullptr, 0)          // unit slots, 40 per side
+VANTOR_GLOBAL(icbm, shot, [NUM_SHOTS], icbm{}, nullptr, 0)            // missile slots
+VANTOR_GLOBAL(bool, map_builtin, [MAX_MAPS], false, nullptr, 0)   // the listed map is built in, not a pair of files
+VANTOR_GLOBAL(uint32_t, sidecols, [NUM_SIDES], 0, nullptr, 0)     // the four territory colours
+
+// Window and drawing surfaces.
+VANTOR_GLOBAL(plat::Window*, hwnd, , nullptr, nullptr, 0)
+VANTOR_GLOBAL(void*, hInst, , nullptr, nullptr, 0)
+VANTOR_GLOBAL(plat::Surface*, WinDC, , nullptr, nullptr, 0)      // the window; stands for the paint surface while a paint runs
+VANTOR_GLOBAL(plat::Surface*, MapDC, , nullptr, nullptr, 0)      // scratch surface for copies from a bitmap
+VANTOR_GLOBAL(plat::Surface*, TactDC, , nullptr, nullptr, 0)     // holds the territory map of the game
+VANTOR_GLOBAL(plat::Surface*, FullDC, , nullptr, nullptr, 0)     // holds hFullimage, the clean map with every unit icon
+VANTOR_GLOBAL(plat::Surface*, PaintDC, , nullptr, nullptr, 0)
+VANTOR_GLOBAL(plat::Surface*, TempDC, , nullptr, nullptr, 0)
+VANTOR_GLOBAL(plat::PaintRecord, paintstruct, , plat::PaintRecord{}, nullptr, 0)
+VANTOR_GLOBAL(plat::Bitmap*, hMainmap, , nullptr, nullptr, 0)    // the shown map
+VANTOR_GLOBAL(plat::Bitmap*, hTacticalmap, , nullptr, nullptr, 0)  // the territory map
+VANTOR_GLOBAL(plat::Bitmap*, hFullimage, , nullptr, nullptr, 0)
+VANTOR_GLOBAL(plat::Bitmap*, hPanelgfx, , nullptr, nullptr, 0)   // sprite sheet
+VANTOR_GLOBAL(plat::Bitmap*, hPanelimage, , nullptr, nullptr, 0)  // panel background
+VANTOR_GLOBAL(plat::Bitmap*, hFontgfx, , nullptr, nullptr, 0)    // font
+VANTOR_GLOBAL(plat::Bitmap*, hTitlegfx, , nullptr, nullptr, 0)   // title screen
