@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "model/structures.h"
 #include "platform/gdi.h"
 
 // Start-up and shut-down.
@@ -12,6 +13,8 @@ void initgame();
 void inittimer();
 void exitgame();
 void initdisplay();
+// Copies the panel's background below the map.
+void blankpanel();
 
 // Option defaults and side colours.
 void initvars();
@@ -36,4 +39,6 @@ void startunit(uint8_t team, uint8_t type, uint32_t col1, uint32_t col2);
 void pickcapital(uint8_t player);
 void printunit(uint8_t i);
 void printmap(plat::Surface* hDC);
+// Copies a unit's icon square from the clean map to the window.
+void restoreicon(const weapon& w);
 void updateback();

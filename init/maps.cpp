@@ -10,6 +10,7 @@
 
 #include "init/init.h"
 #include "model/globals.h"
+#include "model/layout.h"
 #include "platform/bmp.h"
 #include "platform/files.h"
 #include "platform/resources.h"
@@ -96,11 +97,11 @@ plat::Bitmap* decode_picture(const std::string& base, const char* ext, const voi
     return bitmap;
 }
 
-// Whether a colour occurs among the pixels that placement samples: icon centres x 4..584, y 4..364.
+// Whether a colour occurs among the pixels that placement samples: the icon centres.
 bool sampled_colour(const plat::Bitmap* tac, uint32_t colour) {
-    for (int y = 4; y <= 364; y++) {
+    for (int y = ICON_CENTRE; y <= PLACE_Y_MAX + ICON_CENTRE; y++) {
         const plat::Colour* row = tac->pixels.data() + static_cast<size_t>(y) * tac->width;
-        for (int x = 4; x <= 584; x++)
+        for (int x = ICON_CENTRE; x <= PLACE_X_MAX + ICON_CENTRE; x++)
             if (row[x] == colour) return true;
     }
     return false;

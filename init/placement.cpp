@@ -2,12 +2,11 @@
 // units over its territory one per tick, the capitals, and the icons on the map pictures.
 #include "init/init.h"
 #include "model/globals.h"
+#include "model/layout.h"
 #include "model/random.h"
 #include "model/unitnames.h"
 
 namespace {
-
-constexpr int kIcon = 9;
 
 uint32_t second_colour(int b) { return num_players <= 2 ? startcols[b + 2] : startcols[b]; }
 
@@ -19,6 +18,12 @@ void place_all(uint8_t type) {
             startunit(static_cast<uint8_t>(b), type, startcols[b], second_colour(b));
         }
     }
+}
+
+// ORs a unit's icon in its side's colour onto a surface, from the sprite sheet selected into sheet.
+void paint_icon(plat::Surface* dst, const weapon& w, const plat::Surface* sheet) {
+    plat::blit(dst, w.x, w.y, ICON_SIZE, ICON_SIZE, sheet, (w.flag - 1) * ICON_CELL, w.side * ICON_CELL,
+               plat::SRCPAINT);
 }
 
 void claim_silos(int factory, uint8_t team) {
@@ -78,9 +83,9 @@ void startunit(uint8_t team, uint8_t type, uint32_t col1, uint32_t col2) {
     weapon& w = item[i];
     // The map was checked when the game started: every colour looked for is present.
     for (;;) {
-        w.x = sc_rnd(580);
-        w.y = sc_rnd(360);
-        plat::Colour c = plat::get_pixel(TactDC, w.x + 4, w.y + 4);
+        w.x = sc_rnd(PLACE_X_MAX);
+        w.y = sc_rnd(PLACE_Y_MAX);
+        plat::Colour c = plat::get_pixel(TactDC, w.x + ICON_CENTRE, w.y + ICON_CENTRE);
         if (c == col1 || c == col2) break;
     }
     w.side = team;
@@ -90,8 +95,8 @@ void startunit(uint8_t team, uint8_t type, uint32_t col1, uint32_t col2) {
     w.old_bearing = 0;
     w.old_power = 0;
     w.supplied = false;
-    if (type == SILO || type == SUB) w.ammo = 3;
-    if (type == CITY) w.ammo = 2;
+    if (type == SILO || type == SUB) w.ammo = MAX_MISSILES;
+    if (type == CITY) w.ammo = MAX_CONTENTMENT;
     load_unit_name(i % 20 + team * 80 + (type - 1) * 20, w.name);
     if (type == FACTORY) claim_silos(i, team);
     printunit(static_cast<uint8_t>(i));
@@ -103,7 +108,7 @@ void pickcapital(uint8_t player) {
     for (const weapon& w : item) any_city = any_city || (w.flag == CITY && w.side == player);
     if (!any_city) return;
     for (;;) {
-        uint16_t r = sc_rnd(160);
+        uint16_t r = sc_rnd(NUM_UNITS);
         if (r >= NUM_UNITS) continue;
         if (item[r].side == player && item[r].flag == CITY) {
             item[r].supplied = true;
@@ -117,18 +122,20 @@ void printunit(uint8_t i) {
     if (w.flag == EMPTY) return;
     plat::Surface* sheet = plat::create_surface();
     plat::select_bitmap(sheet, hPanelgfx);
-    plat::blit(WinDC, w.x, w.y, kIcon, kIcon, sheet, (w.flag - 1) * 10, w.side * 10, plat::SRCPAINT);
+    paint_icon(WinDC, w, sheet);
     plat::delete_surface(sheet);
 }
 
 void printmap(plat::Surface* hDC) {
     plat::Surface* sheet = plat::create_surface();
     plat::select_bitmap(sheet, hPanelgfx);
-    for (const weapon& w : item) {
-        if (w.flag == EMPTY) continue;
-        plat::blit(hDC, w.x, w.y, kIcon, kIcon, sheet, (w.flag - 1) * 10, w.side * 10, plat::SRCPAINT);
-    }
+    for (const weapon& w : item)
+        if (w.flag != EMPTY) paint_icon(hDC, w, sheet);
     plat::delete_surface(sheet);
+}
+
+void restoreicon(const weapon& w) {
+    plat::blit(WinDC, w.x, w.y, ICON_SIZE, ICON_SIZE, FullDC, w.x, w.y, plat::SRCCOPY);
 }
 
 void updateback() {

@@ -4,6 +4,7 @@
 
 #include "init/init.h"
 #include "model/globals.h"
+#include "model/layout.h"
 #include "model/random.h"
 #include "platform/bmp.h"
 #include "platform/resources.h"
@@ -66,6 +67,10 @@ void initdisplay() {
     hPanelimage = load_resource_bitmap("PanelImage");
     hFontgfx = load_resource_bitmap("Fontgfx");
     hTitlegfx = load_resource_bitmap("Titlegfx");
+    blankpanel();
+}
+
+void blankpanel() {
     plat::select_bitmap(MapDC, hPanelimage);
-    plat::blit(WinDC, 0, MAP_HEIGHT, CLIENT_WIDTH, PANEL_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
+    plat::blit(WinDC, 0, PANEL_Y, CLIENT_WIDTH, PANEL_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
 }

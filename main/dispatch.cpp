@@ -3,15 +3,6 @@
 #include "main/main.h"
 #include "model/globals.h"
 
-namespace {
-
-void copy_panel_background() {
-    plat::select_bitmap(MapDC, hPanelimage);
-    plat::blit(WinDC, 0, MAP_HEIGHT, CLIENT_WIDTH, PANEL_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
-}
-
-}  // namespace
-
 void timerops() {
     switch (timer_mode) {
         case MODE_PLACING:
@@ -40,12 +31,12 @@ void timerops() {
 void repaint() {
     switch (timer_mode) {
         case MODE_PLACING:
-            copy_panel_background();
+            blankpanel();
             plat::select_bitmap(MapDC, hMainmap);
             plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
             break;
         case MODE_PLAYING:
-            copy_panel_background();
+            blankpanel();
             printpanel();
             plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
             break;
@@ -54,7 +45,7 @@ void repaint() {
             plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
             titleinfo();
             blankicons2();
-            copy_panel_background();
+            blankpanel();
             break;
         case MODE_INTRO: {
             plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, nullptr, 0, 0, plat::BLACKNESS);
@@ -62,7 +53,7 @@ void repaint() {
             uint16_t reached = cpu_timer;
             cpu_timer = 0;
             while (cpu_timer < reached) introtext();
-            copy_panel_background();
+            blankpanel();
             cpu_timer = reached;
             break;
         }

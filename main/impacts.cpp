@@ -5,17 +5,12 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/layout.h"
 #include "model/random.h"
 
 namespace {
 
 constexpr double kBlastRadius = 10.0;
-
-bool has_loaded_launcher(uint8_t side) {
-    for (const weapon& w : item)
-        if (w.side == side && w.ammo > 0 && (w.flag & LAUNCHER_BIT)) return true;
-    return false;
-}
 
 // A city whose pick has an effect: the capital, or one with contentment left.
 bool has_city_to_sadden(uint8_t side) {
@@ -34,7 +29,8 @@ void checkhits(int i) {
     for (int j = 0; j < NUM_UNITS; j++) {
         weapon& w = item[j];
         if (w.flag == EMPTY) continue;
-        double dist = std::hypot(static_cast<double>(s.xdest - (w.x + 4)), static_cast<double>(s.ydest - (w.y + 4)));
+        double dist = std::hypot(static_cast<double>(s.xdest - (w.x + ICON_CENTRE)),
+                                 static_cast<double>(s.ydest - (w.y + ICON_CENTRE)));
         if (!(dist < kBlastRadius)) continue;
         PlayResource("SFXHit");
         checkcity(j);
@@ -42,12 +38,12 @@ void checkhits(int i) {
         if (j == cur_unit) findnextunit();
         w.flag = EMPTY;
         updateback();
-        plat::blit(WinDC, w.x, w.y, 9, 9, FullDC, w.x, w.y, plat::SRCCOPY);
+        restoreicon(w);
     }
     // A side left with nothing to fire on its own turn could never end it: pass the turn. Its next
     // turn eliminates it unless a factory has refilled a silo by then.
     if (timer_mode == MODE_PLAYING && cur_player < NUM_SIDES && alive[cur_player] &&
-        !has_loaded_launcher(cur_player))
+        !hasloadedlauncher(cur_player))
         nextplayer();
 }
 
@@ -63,7 +59,7 @@ void makesadder() {
     // With no side left to play no city can qualify: the search would never end.
     if (cur_player >= NUM_SIDES || !alive[cur_player] || !has_city_to_sadden(cur_player)) return;
     for (;;) {
-        uint16_t r = sc_rnd(160);
+        uint16_t r = sc_rnd(NUM_UNITS);
         if (r >= NUM_UNITS) continue;
         weapon& w = item[r];
         if (w.flag != CITY || w.side != cur_player) continue;

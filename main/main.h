@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/gdi.h"
+
 // Dispatch by timer_mode.
 void timerops();
 void repaint();
@@ -10,6 +12,9 @@ void mouseclick(uint16_t x, uint16_t y);
 
 // Text and sound.
 void blittext(uint16_t x, uint16_t y, const char* str, uint8_t len);
+// One character of the bitmap font, copied or ORed onto the window; without signs the pound and
+// dollar signs draw blank, as in unit names.
+void blitglyph(uint16_t x, uint16_t y, char c, plat::Rop rop, bool signs = true);
 void PlayResource(const char* lpName);
 
 // Title screen.
@@ -27,12 +32,21 @@ void checkammo(uint8_t p);
 void playerlost(uint8_t player);
 void endgame();
 void findnextunit();
+// Copies the clean map back over the selection frame of a unit.
+void erasecursor(uint8_t slot);
+// Makes a unit the selected one, with its remembered settings on the panel.
+void selectunit(uint8_t slot);
+// Whether the side has a silo or submarine with a missile left.
+bool hasloadedlauncher(uint8_t side);
 void flashcursor();
 void clickunit(uint16_t x, uint16_t y);
 void clickabort(uint16_t x, uint16_t y);
 void greyunits();
 
 // Missiles.
+// Fires the selected unit, which must be a loaded launcher of the side to move, and passes the
+// turn. False, with nothing changed, when it cannot fire or every missile slot is in use.
+bool launchmissile();
 void startshot();
 void moveshots();
 

@@ -4,34 +4,47 @@
 
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/layout.h"
 
 namespace {
 
 constexpr int kOffset = 1000;  // missile-space x is map x + 1000, so that x stays positive
 constexpr uint16_t kArcSteps = 62;
-constexpr double kPi = 3.141592654;
+
+// The lowest missile slot not in use, or -1 when every one is.
+int free_shot_slot() {
+    for (int i = 0; i < NUM_SHOTS; i++)
+        if (shot[i].flag == 0) return i;
+    return -1;
+}
 
 }  // namespace
 
+bool launchmissile() {
+    weapon& w = item[cur_unit];
+    // With every missile slot in use nothing can be launched: the missile and the turn are kept.
+    if (!loadedlauncher(w, cur_player) || free_shot_slot() < 0) return false;
+    w.ammo--;
+    w.old_power = static_cast<uint8_t>(power);
+    w.old_bearing = bearing;
+    PlayResource("SFXMissilelaunch");
+    startshot();
+    return true;
+}
+
 void startshot() {
-    int slot = -1;
-    for (int i = 0; i < NUM_SHOTS; i++) {
-        if (shot[i].flag == 0) {
-            slot = i;
-            break;
-        }
-    }
+    int slot = free_shot_slot();
     if (slot < 0) return;
     icbm& s = shot[slot];
-    auto x = static_cast<uint16_t>(item[cur_unit].x + 4);
-    auto y = static_cast<uint16_t>(item[cur_unit].y + 4);
+    auto x = static_cast<uint16_t>(item[cur_unit].x + ICON_CENTRE);
+    auto y = static_cast<uint16_t>(item[cur_unit].y + ICON_CENTRE);
     int d = 180 - bearing;
     if (d < 0) d += 360;
-    double rad = d * kPi * 0.005555555555555556;
-    auto dx = static_cast<int16_t>(std::sin(rad) * power * 3.0 + x);
-    auto dy = static_cast<int16_t>(std::cos(rad) * power * 3.0 + y);
+    double rad = d * PI * 0.005555555555555556;
+    auto dx = static_cast<int16_t>(std::sin(rad) * power * RANGE_PER_POWER + x);
+    auto dy = static_cast<int16_t>(std::cos(rad) * power * RANGE_PER_POWER + y);
     if (dy < 0) dy = 0;
-    if (dy > 388) dy = 388;
+    if (dy > SHOT_Y_MAX) dy = SHOT_Y_MAX;
     s.xdest = dx;
     s.ydest = dy;
     s.track.init_motion(static_cast<uint16_t>(x + kOffset), y, 0, static_cast<uint16_t>(dx + kOffset),
@@ -55,16 +68,12 @@ void fly(icbm& s, int16_t plotx, int16_t ploty) {
     plat::set_pixel(WinDC, plotx, static_cast<uint16_t>(ploty), WHITE);
     s.track.move_one_square();
     // Keep the missile over the map: the track and the blast centre cross the edge together.
-    if (s.track.curx < kOffset) {
-        s.track.curx = static_cast<int16_t>(s.track.curx + 600);
-        s.track.destx = static_cast<int16_t>(s.track.destx + 600);
-        s.xdest = static_cast<int16_t>(s.xdest + 600);
-    }
-    if (s.track.curx > kOffset + 599) {
-        s.track.curx = static_cast<int16_t>(s.track.curx - 600);
-        s.track.destx = static_cast<int16_t>(s.track.destx - 600);
-        s.xdest = static_cast<int16_t>(s.xdest - 600);
-    }
+    int shift = 0;
+    if (s.track.curx < kOffset) shift = MAP_WIDTH;
+    if (s.track.curx > kOffset + MAP_WIDTH - 1) shift = -MAP_WIDTH;
+    s.track.curx = static_cast<int16_t>(s.track.curx + shift);
+    s.track.destx = static_cast<int16_t>(s.track.destx + shift);
+    s.xdest = static_cast<int16_t>(s.xdest + shift);
 }
 
 // One tick after arrival: the trail drains, the boom and the lost contentment come on the first

@@ -4,6 +4,7 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/layout.h"
 
 namespace {
 
@@ -36,12 +37,6 @@ const char* const kIntroLines[kIntroSlots] = {
 
 constexpr const char* kTheEnd = "THE END";
 
-int end_glyph(char c) {
-    if (c == '.') return 1;
-    if (c >= 'A' && c <= 'Z') return c - 53;
-    return 0;
-}
-
 }  // namespace
 
 void startintro() {
@@ -67,15 +62,13 @@ void gameover() {
     uint16_t t = cpu_timer;
     if (t >= 50 && t <= 56) {
         int i = t - 50;
-        plat::select_bitmap(MapDC, hFontgfx);
-        plat::blit(WinDC, 277 + 7 * i, 50, 7, 16, MapDC, 7 * end_glyph(kTheEnd[i]), 0, plat::SRCPAINT);
+        blitglyph(static_cast<uint16_t>(277 + GLYPH_WIDTH * i), 50, kTheEnd[i], plat::SRCPAINT);
         PlayResource("SFXGreyout");
     }
     if (t == 100) {
         timer_mode = MODE_TITLE;
-        plat::blit(WinDC, 5, 405, 100, 50, nullptr, 0, 0, plat::BLACKNESS);
-        const weapon& w = item[cur_unit];
-        plat::blit(WinDC, w.x - 2, w.y - 2, 13, 13, FullDC, w.x - 2, w.y - 2, plat::SRCCOPY);
+        plat::blit(WinDC, CLOSEUP_X, CLOSEUP_Y, CLOSEUP_WIDTH, CLOSEUP_HEIGHT, nullptr, 0, 0, plat::BLACKNESS);
+        erasecursor(cur_unit);
         releasemap();
         starttitle();
     }

@@ -1,19 +1,19 @@
 // Text in the bitmap font, and the sounds.
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/layout.h"
 #include "platform/resources.h"
 #include "platform/sound.h"
 
 namespace {
 
-constexpr int kGlyphWidth = 7;
-constexpr int kGlyphHeight = 16;
-
-int glyph_of(char ch) {
+// The font's glyphs: blank, ".", the digits, the letters (both cases alike), then the pound and the
+// dollar sign, which unit names do not use. Anything else draws the blank.
+int glyph_of(char ch, bool signs) {
     auto c = static_cast<signed char>(ch);
     if (c == '.') return 1;
-    if (c == static_cast<signed char>(0xA3)) return 38;
-    if (c == '$') return 39;
+    if (signs && c == static_cast<signed char>(0xA3)) return 38;
+    if (signs && c == '$') return 39;
     if (c >= '0' && c <= '9') return c - 46;
     if (c >= 'A' && c <= 'Z') return c - 53;
     if (c >= 'a' && c <= 'z') return c - 85;
@@ -22,13 +22,13 @@ int glyph_of(char ch) {
 
 }  // namespace
 
+void blitglyph(uint16_t x, uint16_t y, char c, plat::Rop rop, bool signs) {
+    plat::select_bitmap(MapDC, hFontgfx);
+    plat::blit(WinDC, x, y, GLYPH_WIDTH, GLYPH_HEIGHT, MapDC, GLYPH_WIDTH * glyph_of(c, signs), 0, rop);
+}
+
 void blittext(uint16_t x, uint16_t y, const char* str, uint8_t len) {
-    for (int i = 0; i < len; i++) {
-        int g = glyph_of(str[i]);
-        plat::select_bitmap(MapDC, hFontgfx);
-        plat::blit(WinDC, x, y, kGlyphWidth, kGlyphHeight, MapDC, kGlyphWidth * g, 0, plat::SRCCOPY);
-        x = static_cast<uint16_t>(x + kGlyphWidth);
-    }
+    for (int i = 0; i < len; i++) blitglyph(static_cast<uint16_t>(x + GLYPH_WIDTH * i), y, str[i], plat::SRCCOPY);
 }
 
 void PlayResource(const char* lpName) {

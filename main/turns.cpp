@@ -3,27 +3,27 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/layout.h"
 #include "model/random.h"
 
-namespace {
-
-constexpr int kCursorSize = 13;
-constexpr int kIconSize = 9;
-
-// Copies the clean map back over the selection frame of a unit.
-void erase_cursor(uint8_t slot) {
-    plat::blit(WinDC, item[slot].x - 2, item[slot].y - 2, kCursorSize, kCursorSize, FullDC, item[slot].x - 2,
-               item[slot].y - 2, plat::SRCCOPY);
+void erasecursor(uint8_t slot) {
+    int x = item[slot].x - CURSOR_MARGIN;
+    int y = item[slot].y - CURSOR_MARGIN;
+    plat::blit(WinDC, x, y, CURSOR_SIZE, CURSOR_SIZE, FullDC, x, y, plat::SRCCOPY);
 }
 
-void select_unit(uint8_t slot) {
+void selectunit(uint8_t slot) {
     cur_unit = slot;
     power = item[slot].old_power;
     bearing = item[slot].old_bearing;
     printpanel();
 }
 
-}  // namespace
+bool hasloadedlauncher(uint8_t side) {
+    for (const weapon& w : item)
+        if (loadedlauncher(w, side)) return true;
+    return false;
+}
 
 void beginplay() {
     for (int b = 0; b < num_players; b++) pickcapital(static_cast<uint8_t>(b));
@@ -60,23 +60,20 @@ void resupply() {
     }
     if (lowest != cur_player) return;
     supply++;
-    if (supply != 2) return;
+    if (supply != RESUPPLY_CYCLES) return;
     supply = 0;
     for (weapon& factory : item) {
         if (factory.flag != FACTORY) continue;
         for (uint8_t link : {factory.fact1, factory.fact2}) {
             if (link == NO_SLOT || link >= NUM_UNITS) continue;
             weapon& silo = item[link];
-            if (silo.flag != EMPTY && silo.ammo < 3) silo.ammo++;
+            if (silo.flag != EMPTY && silo.ammo < MAX_MISSILES) silo.ammo++;
         }
     }
 }
 
 void checkammo(uint8_t p) {
-    if (p >= NUM_SIDES || !alive[p]) return;
-    for (const weapon& w : item) {
-        if (w.side == p && w.ammo > 0 && (w.flag & LAUNCHER_BIT)) return;
-    }
+    if (p >= NUM_SIDES || !alive[p] || hasloadedlauncher(p)) return;
     playerlost(p);
 }
 
@@ -105,8 +102,8 @@ void endgame() {
 void findnextunit() {
     for (int i = 0; i < NUM_UNITS; i++) {
         if (item[i].flag != EMPTY && item[i].side == cur_player) {
-            erase_cursor(cur_unit);
-            select_unit(static_cast<uint8_t>(i));
+            erasecursor(cur_unit);
+            selectunit(static_cast<uint8_t>(i));
             return;
         }
     }
@@ -114,16 +111,17 @@ void findnextunit() {
 
 void flashcursor() {
     timer_count++;
-    if (timer_count < 3) return;
+    if (timer_count < BLINK_TICKS) return;
     timer_count = 0;
     cursor_on = !cursor_on;
     const weapon& w = item[cur_unit];
     if (w.flag == EMPTY) return;
     plat::select_bitmap(MapDC, hPanelgfx);
     if (cursor_on) {
-        plat::blit(WinDC, w.x - 2, w.y - 2, kCursorSize, kCursorSize, MapDC, 40, 0, plat::SRCPAINT);
+        plat::blit(WinDC, w.x - CURSOR_MARGIN, w.y - CURSOR_MARGIN, CURSOR_SIZE, CURSOR_SIZE, MapDC, CURSOR_SHEET_X,
+                   CURSOR_SHEET_Y, plat::SRCPAINT);
     } else {
-        erase_cursor(cur_unit);
+        erasecursor(cur_unit);
     }
 }
 
@@ -132,13 +130,13 @@ void clickunit(uint16_t x, uint16_t y) {
     for (int i = 0; i < NUM_UNITS; i++) {
         const weapon& w = item[i];
         // The hit area is the 8 x 8 pixels from (x + 1, y + 1): every bound is strict.
-        if (w.flag == EMPTY || !(x > w.x && y > w.y && x < w.x + kIconSize && y < w.y + kIconSize)) continue;
+        if (w.flag == EMPTY || !(x > w.x && y > w.y && x < w.x + ICON_SIZE && y < w.y + ICON_SIZE)) continue;
         if (w.side != cur_player) continue;
         item[cur_unit].old_power = static_cast<uint8_t>(power);
         item[cur_unit].old_bearing = bearing;
-        erase_cursor(cur_unit);
+        erasecursor(cur_unit);
         PlayResource("SFXCursor");
-        select_unit(static_cast<uint8_t>(i));
+        selectunit(static_cast<uint8_t>(i));
         return;
     }
 }
@@ -160,7 +158,7 @@ void greyunits() {
     for (int pass = 0; pass < 3; pass++) {
         for (weapon& w : item) {
             if (w.flag == EMPTY || !w.greynow) continue;
-            plat::blit(WinDC, w.x, w.y, kIconSize, kIconSize, FullDC, w.x, w.y, plat::SRCCOPY);
+            restoreicon(w);
             w.greynow = false;
             if (pass == 0) PlayResource("SFXGreyout");
             break;

@@ -52,6 +52,23 @@ enum : uint8_t {
     MODE_INTRO = 5,
 };
 
+// The game's value of pi, in every angle it works out.
+constexpr double PI = 3.141592654;
+
+// A missile's range: 3 pixels for every point of power, 0..99.
+constexpr int RANGE_PER_POWER = 3;
+constexpr int MAX_POWER = 99;
+
+// A silo or submarine holds up to 3 missiles; a city starts with 2 points of contentment.
+constexpr uint8_t MAX_MISSILES = 3;
+constexpr uint8_t MAX_CONTENTMENT = 2;
+
+// Factories refill their silos at every second turn of the lowest live side.
+constexpr uint8_t RESUPPLY_CYCLES = 2;
+
+// The selection frame shows for 3 ticks and hides for 3.
+constexpr uint8_t BLINK_TICKS = 3;
+
 // Option limits.
 constexpr uint8_t MAX_CITY = 20;
 constexpr uint8_t MAX_SILO = 10;

@@ -22,6 +22,12 @@ struct weapon {
     bool greynow;          // turned grey, icon still to be redrawn on the window
 };
 
+// A silo or a submarine.
+inline bool islauncher(const weapon& w) { return (w.flag & LAUNCHER_BIT) != 0; }
+
+// A silo or submarine of that side with a missile left: a side without one is out of the game.
+inline bool loadedlauncher(const weapon& w, uint8_t side) { return w.side == side && w.ammo > 0 && islauncher(w); }
+
 // One missile in flight or exploding.
 struct icbm {
     uint8_t flag;              // 1 while in use

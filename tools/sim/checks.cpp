@@ -30,10 +30,12 @@ bool in_game() { return timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVE
 
 // Missiles or contentment within the type's range; factories keep no count.
 std::string check_ammo(int slot, const weapon& w) {
-    if (w.flag == CITY && w.ammo > 2)
-        return unit_name(slot) + ", a city, has contentment " + std::to_string(w.ammo) + ", outside 0..2";
-    if ((w.flag == SILO || w.flag == SUB) && w.ammo > 3)
-        return unit_name(slot) + ", a launcher, holds " + std::to_string(w.ammo) + " missiles, outside 0..3";
+    if (w.flag == CITY && w.ammo > MAX_CONTENTMENT)
+        return unit_name(slot) + ", a city, has contentment " + std::to_string(w.ammo) + ", outside 0.." +
+               std::to_string(MAX_CONTENTMENT);
+    if (islauncher(w) && w.ammo > MAX_MISSILES)
+        return unit_name(slot) + ", a launcher, holds " + std::to_string(w.ammo) + " missiles, outside 0.." +
+               std::to_string(MAX_MISSILES);
     return {};
 }
 
