@@ -107,11 +107,9 @@ void Runner::run(const std::string& command, const Args& args) {
         expect_args(args, 0, 0, "paint");
         send(plat::WM_PAINT, 0, 0);
     } else if (command == "state") {
-        expect_args(args, 0, 0, "state");
-        std::cout << state_json() << '\n';
+        std::cout << state_json(args) << '\n';
     } else if (command == "units") {
-        expect_args(args, 0, 0, "units");
-        std::cout << units_json() << '\n';
+        std::cout << units_json(args) << '\n';
     } else if (command == "shots") {
         expect_args(args, 0, 0, "shots");
         std::cout << shots_json() << '\n';

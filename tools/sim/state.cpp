@@ -103,36 +103,58 @@ void set_name(char* name, const std::string& text) {
 
 }  // namespace
 
-std::string state_json() {
+std::string state_json(const std::vector<std::string>& keys) {
     JsonObject o;
-    for (const Global& g : kGlobals)
-        if (g.name) o.raw(g.name, value_json(g));
+    if (keys.empty()) {
+        for (const Global& g : kGlobals)
+            if (g.name) o.raw(g.name, value_json(g));
+        return o.str();
+    }
+    for (const std::string& key : keys) {
+        const Global* found = nullptr;
+        for (const Global& g : kGlobals)
+            if (g.name && key == g.name) found = &g;
+        if (!found) throw ScriptError{"no such state key: " + key};
+        o.raw(found->name, value_json(*found));
+    }
     return o.str();
 }
 
-std::string units_json() {
+namespace {
+
+std::string unit_json(int slot) {
+    const weapon& u = item[slot];
+    std::string_view name = bounded(u.name, sizeof u.name);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    return JsonObject()
+        .number("slot", slot)
+        .number("flag", u.flag)
+        .number("side", u.side)
+        .number("x", u.x)
+        .number("y", u.y)
+        .string("name", name)
+        .number("ammo", u.ammo)
+        .number("fact1", u.fact1)
+        .number("fact2", u.fact2)
+        .boolean("supplied", u.supplied)
+        .boolean("greynow", u.greynow)
+        .number("old_power", u.old_power)
+        .number("old_bearing", u.old_bearing)
+        .str();
+}
+
+}  // namespace
+
+std::string units_json(const std::vector<std::string>& slots) {
     JsonArray list;
-    for (int i = 0; i < NUM_UNITS; i++) {
-        const weapon& u = item[i];
-        if (u.flag == EMPTY) continue;
-        std::string_view name = bounded(u.name, sizeof u.name);
-        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-        list.raw(JsonObject()
-                     .number("slot", i)
-                     .number("flag", u.flag)
-                     .number("side", u.side)
-                     .number("x", u.x)
-                     .number("y", u.y)
-                     .string("name", name)
-                     .number("ammo", u.ammo)
-                     .number("fact1", u.fact1)
-                     .number("fact2", u.fact2)
-                     .boolean("supplied", u.supplied)
-                     .boolean("greynow", u.greynow)
-                     .number("old_power", u.old_power)
-                     .number("old_bearing", u.old_bearing)
-                     .str());
+    if (slots.empty()) {
+        for (int i = 0; i < NUM_UNITS; i++)
+            if (item[i].flag != EMPTY) list.raw(unit_json(i));
+        return list.str();
     }
+    // Slots named are shown whether they are occupied or not, so that a destroyed unit shows as empty.
+    for (const std::string& slot : slots)
+        list.raw(unit_json(static_cast<int>(parse_int(slot, 0, NUM_UNITS - 1, "unit slot"))));
     return list.str();
 }
 

@@ -6,10 +6,12 @@
 
 namespace sim {
 
-// One JSON object with the globals a script can watch, in a fixed key order.
-std::string state_json();
-// A JSON array with an object per occupied unit slot.
-std::string units_json();
+// One JSON object with the globals a script can watch, in a fixed key order; with keys, only
+// those, in the order given. Throws ScriptError for an unknown key.
+std::string state_json(const std::vector<std::string>& keys = {});
+// A JSON array with an object per occupied unit slot; with slots, one per slot named, in that
+// order, occupied or not.
+std::string units_json(const std::vector<std::string>& slots = {});
 // A JSON array with an object per busy missile slot.
 std::string shots_json();
 
