@@ -127,18 +127,29 @@ void flashcursor() {
 
 void clickunit(uint16_t x, uint16_t y) {
     if (y > MAP_HEIGHT) return;
+    int lowest = -1;  // the side's lowest slot under the click
+    int after = -1;   // its lowest slot under the click above the selected unit
+    bool on_selected = false;
     for (int i = 0; i < NUM_UNITS; i++) {
         const weapon& w = item[i];
         // The hit area is the 8 x 8 pixels from (x + 1, y + 1): every bound is strict.
         if (w.flag == EMPTY || !(x > w.x && y > w.y && x < w.x + ICON_SIZE && y < w.y + ICON_SIZE)) continue;
         if (w.side != cur_player) continue;
-        item[cur_unit].old_power = static_cast<uint8_t>(power);
-        item[cur_unit].old_bearing = bearing;
-        erasecursor(cur_unit);
-        PlayResource("SFXCursor");
-        selectunit(static_cast<uint8_t>(i));
-        return;
+        if (lowest < 0) lowest = i;
+        if (i == cur_unit) on_selected = true;
+        if (i > cur_unit && after < 0) after = i;
     }
+    if (lowest < 0) return;
+    // A person's click on the selected unit goes on to the next unit of the side under it, wrapping to
+    // the lowest, so that a launcher hidden under another can be chosen. The computer picks its units
+    // by slot and keeps to the lowest slot under the point.
+    int slot = lowest;
+    if (on_selected && after >= 0 && !cpu_player[cur_player]) slot = after;
+    item[cur_unit].old_power = static_cast<uint8_t>(power);
+    item[cur_unit].old_bearing = bearing;
+    erasecursor(cur_unit);
+    PlayResource("SFXCursor");
+    selectunit(static_cast<uint8_t>(slot));
 }
 
 void clickabort(uint16_t x, uint16_t y) {
