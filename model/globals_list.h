@@ -9,6 +9,9 @@
 // of the buffer). The shown globals come first, in the order of the state line.
 // No include guard: every user defines VANTOR_GLOBAL, includes this file, and undefines it.
 
+// A table, aligned by hand.
+// clang-format off
+
 // The running game.
 VANTOR_GLOBAL(uint8_t, timer_mode, , 0, "timer_mode", 255)       // the screen: 1 placing, 2 playing, 3 title, 4 game over, 5 intro
 VANTOR_GLOBAL(uint16_t, seed, , 0, "seed", 65535)                 // state of the random number generator
@@ -45,6 +48,11 @@ VANTOR_GLOBAL(uint32_t, startcols, [NUM_SIDES], 0, "startcols", 0xFFFFFFFFLL)  /
 // A line the title screen shows in place of the map name until the next click (a refused map).
 VANTOR_GLOBAL(char, title_message, [32], 0, "title_message", sizeof title_message)
 
+// What the players are told beside the rules: the title screen's line after a game or a refused start,
+// until the next click, and the eliminations since the last launch with their causes, for the caption.
+VANTOR_GLOBAL(char, title_notice, [32], 0, nullptr, 0)
+VANTOR_GLOBAL(char, caption_news, [128], 0, nullptr, 0)
+
 // Tables.
 VANTOR_GLOBAL(weapon, item, [NUM_UNITS], weapon{}, nullptr, 0)          // unit slots, 40 per side
 VANTOR_GLOBAL(icbm, shot, [NUM_SHOTS], icbm{}, nullptr, 0)            // missile slots
@@ -68,3 +76,4 @@ VANTOR_GLOBAL(plat::Bitmap*, hPanelgfx, , nullptr, nullptr, 0)   // sprite sheet
 VANTOR_GLOBAL(plat::Bitmap*, hPanelimage, , nullptr, nullptr, 0)  // panel background
 VANTOR_GLOBAL(plat::Bitmap*, hFontgfx, , nullptr, nullptr, 0)    // font
 VANTOR_GLOBAL(plat::Bitmap*, hTitlegfx, , nullptr, nullptr, 0)   // title screen
+// clang-format on
