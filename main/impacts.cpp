@@ -51,7 +51,10 @@ void checkcity(int unit) {
     const weapon& w = item[unit];
     for (uint8_t i = 0; i < NUM_SIDES; i++) {
         if (!alive[i]) continue;
-        if (i == w.side && w.flag == CITY && w.supplied) playerlost(i);
+        if (i == w.side && w.flag == CITY && w.supplied) {
+            noteout(i, OUT_CAPITAL_DESTROYED);
+            playerlost(i);
+        }
     }
 }
 
@@ -64,6 +67,7 @@ void makesadder() {
         weapon& w = item[r];
         if (w.flag != CITY || w.side != cur_player) continue;
         if (w.ammo == 0 && w.supplied) {
+            noteout(cur_player, OUT_CAPITAL_DESPAIR);
             playerlost(cur_player);
             return;
         }

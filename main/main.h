@@ -67,6 +67,20 @@ void bearingtext();
 void blankicons();
 void clickpanel(uint16_t x, uint16_t y);
 
+// What the players are told: the caption and the title screen's line after a game.
+const char* sidename(uint8_t side);
+// "Vantor - what", or "Vantor" alone for null.
+void showcaption(const char* what);
+// A side goes out, for the reason given (OUT_...): the caption says so, with any other side that
+// went out since, until the next launch.
+void noteout(uint8_t side, uint8_t why);
+void clearnews();
+// Whose turn it is, or once the game is over who won.
+void showturn();
+void showresult();
+// The title screen's line names the result of the game just over.
+void noteresult();
+
 // Intro and game over.
 void startintro();
 void introtext();

@@ -28,6 +28,7 @@ bool launchmissile() {
     w.old_power = static_cast<uint8_t>(power);
     w.old_bearing = bearing;
     PlayResource("SFXMissilelaunch");
+    clearnews();
     startshot();
     return true;
 }

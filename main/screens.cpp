@@ -70,6 +70,7 @@ void gameover() {
         plat::blit(WinDC, CLOSEUP_X, CLOSEUP_Y, CLOSEUP_WIDTH, CLOSEUP_HEIGHT, nullptr, 0, 0, plat::BLACKNESS);
         erasecursor(cur_unit);
         releasemap();
+        noteresult();
         starttitle();
     }
 }

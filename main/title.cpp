@@ -94,6 +94,7 @@ void start_or_refuse() {
     std::string why;
     if (startgame(&why)) {
         PlayResource("SFXAppearing");
+        showcaption("placing units");
         return;
     }
     std::snprintf(title_message, sizeof title_message, "%s", why.c_str());
@@ -109,18 +110,25 @@ void starttitle() {
     timer_mode = MODE_TITLE;
     titleinfo();
     blankicons2();
+    showcaption(nullptr);
 }
 
 void clicktitle(uint16_t x, uint16_t y) {
-    // A refusal stays on screen until the next click.
+    // A refusal or a game's result stays on screen until the next click.
     title_message[0] = 0;
+    title_notice[0] = 0;
     click_arrows(x, y);
     if (x >= 155 && x <= 210 && y >= 330 && y <= 355) click_player_box(x);
     if (x >= 215 && x <= 270 && y >= 330 && y <= 355) click_player_box(x);
     titleinfo();
     if (x >= 310 && x <= 445 && y >= 330 && y <= 355) {
         PlayResource("SFXClick");
-        if (num_sub > 0 || num_silo > 0) start_or_refuse();
+        if (num_sub > 0 || num_silo > 0) {
+            start_or_refuse();
+        } else {
+            std::snprintf(title_notice, sizeof title_notice, "NO SILOS OR SUBMARINES");
+            titleinfo();
+        }
     }
 }
 
@@ -128,7 +136,10 @@ void titleinfo() {
     char line[kNameLength + 1];
     std::memset(line, ' ', kNameLength);
     line[kNameLength] = 0;
-    const char* text = title_message[0] ? title_message : (num_maps > 0 ? filelist[cur_map].letter : "NO MAPS FOUND");
+    const char* text = title_message[0]  ? title_message
+                       : title_notice[0] ? title_notice
+                       : num_maps > 0    ? filelist[cur_map].letter
+                                         : "NO MAPS FOUND";
     // A longer name shows its first 31 characters.
     std::memcpy(line, text, strnlen(text, kNameLength));
     blittext(190, 200, line, kNameLength);

@@ -36,6 +36,8 @@ void beginplay() {
     printpanel();
     plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
     timer_mode = MODE_PLAYING;
+    clearnews();
+    showturn();
 }
 
 void nextplayer() {
@@ -48,6 +50,7 @@ void nextplayer() {
     resupply();
     checkammo(cur_player);
     findnextunit();
+    showturn();
 }
 
 void resupply() {
@@ -74,6 +77,7 @@ void resupply() {
 
 void checkammo(uint8_t p) {
     if (p >= NUM_SIDES || !alive[p] || hasloadedlauncher(p)) return;
+    noteout(p, OUT_NO_MISSILES);
     playerlost(p);
 }
 
@@ -96,6 +100,7 @@ void endgame() {
     if (left <= 1) {
         cpu_timer = 0;
         timer_mode = MODE_GAMEOVER;
+        showresult();
     }
 }
 
@@ -163,6 +168,7 @@ void clickabort(uint16_t x, uint16_t y) {
     updateback();
     endgame();
     justaborted = true;
+    showresult();
 }
 
 void greyunits() {

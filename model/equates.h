@@ -69,6 +69,13 @@ constexpr uint8_t RESUPPLY_CYCLES = 2;
 // The selection frame shows for 3 ticks and hides for 3.
 constexpr uint8_t BLINK_TICKS = 3;
 
+// Why a side went out of the game.
+enum : uint8_t {
+    OUT_NO_MISSILES,
+    OUT_CAPITAL_DESTROYED,
+    OUT_CAPITAL_DESPAIR,
+};
+
 // Option limits.
 constexpr uint8_t MAX_CITY = 20;
 constexpr uint8_t MAX_SILO = 10;

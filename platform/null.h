@@ -6,6 +6,11 @@
 
 namespace plat {
 
+struct Window;
+
+// The caption the game last gave the off-screen window.
+std::string window_caption(const Window* hwnd);
+
 // Called with the name of every sound that starts.
 using SoundObserver = void (*)(const char* name);
 void set_sound_observer(SoundObserver observer);

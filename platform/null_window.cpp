@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/null.h"
 #include "platform/window.h"
 
 namespace plat {
@@ -11,6 +12,7 @@ struct Window {
     WindowProc proc = nullptr;
     Bitmap* client = nullptr;
     Surface surface;
+    std::string caption;
 };
 
 namespace {
@@ -26,9 +28,10 @@ bool register_class(const char* class_name, WindowProc proc) {
     return proc != nullptr;
 }
 
-Window* create_window(const char* class_name, const char* /*caption*/, int width, int height) {
+Window* create_window(const char* class_name, const char* caption, int width, int height) {
     if (g_class != class_name || !g_proc) return nullptr;
     auto* window = new Window;
+    window->caption = caption ? caption : "";
     window->proc = g_proc;
     window->client = create_bitmap(width, height);
     window->surface.bitmap = window->client;
@@ -36,6 +39,12 @@ Window* create_window(const char* class_name, const char* /*caption*/, int width
 }
 
 void show_window(Window* /*hwnd*/) {}
+
+void set_window_caption(Window* hwnd, const char* caption) {
+    if (hwnd && caption) hwnd->caption = caption;
+}
+
+std::string window_caption(const Window* hwnd) { return hwnd ? hwnd->caption : std::string(); }
 
 void update_window(Window* hwnd) {
     if (hwnd) hwnd->proc(hwnd, WM_PAINT, 0, 0);

@@ -334,6 +334,10 @@ void show_window(Window* hwnd) {
     if (hwnd) SDL_ShowWindow(hwnd->sdl.get());
 }
 
+void set_window_caption(Window* hwnd, const char* caption) {
+    if (hwnd && caption) SDL_SetWindowTitle(hwnd->sdl.get(), caption);
+}
+
 void update_window(Window* hwnd) {
     if (!hwnd) return;
     hwnd->proc(hwnd, WM_PAINT, 0, 0);

@@ -43,6 +43,8 @@ bool register_class(const char* class_name, WindowProc proc);
 // A window with a client area of width x height; null with one line on stderr when there is no display.
 Window* create_window(const char* class_name, const char* caption, int width, int height);
 void show_window(Window* hwnd);
+// The text of the window's title bar.
+void set_window_caption(Window* hwnd, const char* caption);
 // Sends a paint request through the window procedure at once.
 void update_window(Window* hwnd);
 void destroy_window(Window* hwnd);

@@ -1,6 +1,7 @@
 // The intro and the game-over sequence: their timing, what they draw, the clicks they take, the
 // repaint of the intro, and the release of a game's map pictures.
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -299,6 +300,60 @@ TEST_F(GameOverTest, ALaterGameStartsAfresh) {
         run_until(MODE_PLAYING, 200);
         for (int b = 0; b < num_players; b++) EXPECT_TRUE(alive[b]);
     }
+}
+
+// The caption follows the game, and back on the title its line names the result until a click.
+TEST_F(GameOverTest, CaptionAndTitleLineTellTheOutcome) {
+    struct Case {
+        const char* name;
+        int survivors;  // sides left alive by eliminations; -1 for the abort button
+        std::string caption, line;
+    };
+    for (const Case& c : {Case{"abort", -1, "Vantor - game aborted", "GAME ABORTED"},
+                          Case{"one left", 1, "", ""}, Case{"none left", 0, "Vantor - no side left", "NO SIDE LEFT"}}) {
+        SCOPED_TRACE(c.name);
+        start_game();
+        uint8_t first = cur_player;
+        std::string caption = std::string("Vantor - ") + sidename(first) + " to fire";
+        EXPECT_EQ(plat::window_caption(hwnd), caption);
+        std::string caption_won = std::string("Vantor - ") + sidename(first) + " wins";
+        std::string line_won = std::string(sidename(first)) + " WINS";
+        for (char& ch : line_won) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (c.survivors < 0) {
+            click(300, 430);
+        } else {
+            for (uint8_t p = 0; p < 4; p++)
+                if (p != first || c.survivors == 0) playerlost(p);
+        }
+        ASSERT_EQ(timer_mode, MODE_GAMEOVER);
+        EXPECT_EQ(plat::window_caption(hwnd), c.survivors == 1 ? caption_won : c.caption);
+        run_until(MODE_TITLE, 100);
+        EXPECT_EQ(plat::window_caption(hwnd), "Vantor");
+        EXPECT_EQ(std::string(title_notice), c.survivors == 1 ? line_won : c.line);
+        click(5, 5);
+        EXPECT_STREQ(title_notice, "") << "a click clears the line";
+    }
+}
+
+TEST_F(ScreensTest, EliminationsNameTheirCauseUntilTheNextLaunch) {
+    start_game();
+    uint8_t out = static_cast<uint8_t>((cur_player + 1) % 4);
+    noteout(out, OUT_CAPITAL_DESPAIR);
+    playerlost(out);
+    std::string turn = std::string("Vantor - ") + sidename(cur_player) + " to fire";
+    EXPECT_EQ(plat::window_caption(hwnd), turn + " - " + sidename(out) + " out, capital in despair");
+    clearnews();
+    showturn();
+    EXPECT_EQ(plat::window_caption(hwnd), turn);
+}
+
+TEST_F(ScreensTest, StartWithoutLaunchersSaysSo) {
+    to_title();
+    num_silo = num_sub = num_factory = 0;
+    click(380, 340);
+    EXPECT_EQ(timer_mode, MODE_TITLE);
+    EXPECT_STREQ(title_notice, "NO SILOS OR SUBMARINES");
+    EXPECT_STREQ(title_message, "") << "the refusals of maps keep their own line";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "model/globals.h"
 #include "parse.h"
 #include "platform/bmp.h"
+#include "platform/null.h"
 #include "state.h"
 
 namespace sim {
@@ -113,6 +114,9 @@ void Runner::run(const std::string& command, const Args& args) {
     } else if (command == "shots") {
         expect_args(args, 0, 0, "shots");
         std::cout << shots_json() << '\n';
+    } else if (command == "caption") {
+        expect_args(args, 0, 0, "caption");
+        std::cout << plat::window_caption(window_) << '\n';
     } else if (command == "pixel") {
         pixel(args);
     } else if (command == "screenshot") {
