@@ -1,5 +1,6 @@
 // The control panel: the selected unit's close-up, name, state and side, the bearing and power
 // numbers, and the clicks on the dial, the power bar, the arrow buttons and the fire button.
+#include <cmath>
 #include <cstdio>
 
 #include "init/init.h"
@@ -20,6 +21,45 @@ void copy_sprite(int sx, int sy, int w, int h, int x, int y) {
 
 bool inside(uint16_t x, uint16_t y, int x0, int x1, int y0, int y1) {
     return x >= x0 && x <= x1 && y >= y0 && y <= y1;
+}
+
+// The dial and the power gauge, as their click areas have them.
+constexpr int kDialX = 365, kDialY = 405, kDialSize = 51, kDialCentreX = 390, kDialCentreY = 430;
+constexpr int kNeedleLength = 19;
+constexpr int kGaugeX = 530, kGaugeY = 405, kGaugeWidth = 21, kGaugeHeight = 51, kGaugeBottom = 455;
+
+// The needle and the gauge's level in a light tint of the side's colour, which reads on the dark
+// dial and gauge.
+plat::Colour aim_colour(uint8_t side) {
+    constexpr plat::Colour kTints[NUM_SIDES] = {0x6060FF, 0xFFA060, 0x60FFFF, 0x60FF60};
+    return side < NUM_SIDES ? kTints[side] : 0xC0C0C0;
+}
+
+// Copies a rectangle of the window's panel back from the panel's picture.
+void restore_panel(int x, int y, int w, int h) {
+    plat::select_bitmap(MapDC, hPanelimage);
+    plat::blit(WinDC, x, y, w, h, MapDC, x, y - PANEL_Y, plat::SRCCOPY);
+}
+
+// For a silo or submarine, a needle on the dial at the bearing and a mark on the gauge at the
+// power, where a click on the gauge would set it. Display only: the numbers stay the settings.
+void printaim() {
+    restore_panel(kDialX, kDialY, kDialSize, kDialSize);
+    restore_panel(kGaugeX, kGaugeY, kGaugeWidth, kGaugeHeight);
+    const weapon& w = item[cur_unit];
+    if (!islauncher(w)) return;
+    plat::Colour colour = aim_colour(w.side);
+    double angle = bearing * PI / 180;
+    for (int r = 0; r <= kNeedleLength; r++) {
+        int x = kDialCentreX + static_cast<int>(std::lround(std::sin(angle) * r));
+        int y = kDialCentreY - static_cast<int>(std::lround(std::cos(angle) * r));
+        plat::set_pixel(WinDC, x, y, colour);
+    }
+    int level = kGaugeBottom - (power > MAX_POWER ? MAX_POWER : power) / 2;
+    for (int x = kGaugeX + 1; x < kGaugeX + kGaugeWidth - 1; x++) {
+        plat::set_pixel(WinDC, x, level, colour);
+        plat::set_pixel(WinDC, x, level - 1, colour);
+    }
 }
 
 }  // namespace
@@ -63,6 +103,8 @@ void bearingtext() {
     blittext(435, 407, text, 3);
     std::snprintf(text, sizeof text, "%02d", power % 100);
     blittext(492, 407, text, 2);
+    // The dial and the gauge show the same settings as the numbers.
+    printaim();
 }
 
 void blankicons() {
