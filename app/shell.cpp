@@ -59,6 +59,9 @@ int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, 
             mouseclick(static_cast<uint16_t>(bits & 0xFFFFu), static_cast<uint16_t>(bits >> 16));
             return 0;
         }
+        case plat::WM_KEYDOWN:
+            keypress(wParam);
+            return 0;
         case plat::WM_LBUTTONUP:
             if (timer_mode == MODE_PLAYING) blankicons();
             if (timer_mode == MODE_TITLE) blankicons2();

@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kTimerId = 1;
-constexpr uint32_t kTickMs = 100;
-
 // A missing or broken resource leaves the handle null, and copies from it draw nothing.
 plat::Bitmap* load_resource_bitmap(const char* name) {
     const plat::Resource* res = plat::find_resource("BITMAP", name);
@@ -40,10 +37,13 @@ void initgame() {
     inittimer();
 }
 
-void inittimer() { plat::set_timer(hwnd, kTimerId, kTickMs); }
+void inittimer() {
+    plat::set_timer(hwnd, TIMER_ID, TICK_MS);
+    tick_ms = TICK_MS;
+}
 
 void exitgame() {
-    plat::kill_timer(hwnd, kTimerId);
+    plat::kill_timer(hwnd, TIMER_ID);
     plat::release_window_surface(hwnd, WinDC);
     WinDC = nullptr;
     plat::delete_surface(TactDC);

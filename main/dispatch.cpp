@@ -2,6 +2,24 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "platform/window.h"
+
+void keypress(uint32_t key) {
+    if (key == 'F' || key == plat::VK_SPACE) togglefast();
+}
+
+void togglefast() {
+    fastplay = !fastplay;
+    pacetimer();
+    if (timer_mode == MODE_PLAYING) showturn();
+}
+
+void pacetimer() {
+    uint32_t wanted = fastplay && timer_mode == MODE_PLAYING && cpu_player[cur_player] ? FAST_TICK_MS : TICK_MS;
+    if (wanted == tick_ms || !hwnd) return;
+    plat::set_timer(hwnd, TIMER_ID, wanted);
+    tick_ms = wanted;
+}
 
 void timerops() {
     switch (timer_mode) {
@@ -26,6 +44,8 @@ void timerops() {
         default:
             break;
     }
+    // The turn may have passed to or from a computer side.
+    pacetimer();
 }
 
 void repaint() {
@@ -66,7 +86,11 @@ void mouseclick(uint16_t x, uint16_t y) {
     // Each test reads timer_mode afresh: a handler may have changed it.
     if (timer_mode == MODE_PLAYING) {
         clickabort(x, y);
-        if (cpu_player[cur_player]) return;
+        if (cpu_player[cur_player]) {
+            // The rules ignore a click on the map in a computer's turn: here it hurries the game.
+            if (timer_mode == MODE_PLAYING && y < MAP_HEIGHT) togglefast();
+            return;
+        }
         clickunit(x, y);
         clickpanel(x, y);
     }
@@ -75,4 +99,5 @@ void mouseclick(uint16_t x, uint16_t y) {
         PlayResource("SFXBoom");
         starttitle();
     }
+    pacetimer();
 }

@@ -9,6 +9,12 @@
 void timerops();
 void repaint();
 void mouseclick(uint16_t x, uint16_t y);
+// F or the space bar: fast play on or off.
+void keypress(uint32_t key);
+// Fast play runs a computer side's turns, and games with no human side, at four ticks to one.
+void togglefast();
+// Sets the timer's period for the side to move: fast in a computer's turn with fast play on.
+void pacetimer();
 
 // Text and sound.
 void blittext(uint16_t x, uint16_t y, const char* str, uint8_t len);

@@ -15,6 +15,7 @@ void set_caption(const std::string& text) { plat::set_window_caption(hwnd, text.
 
 std::string with_news(std::string text) {
     if (caption_news[0]) text += std::string(" - ") + caption_news;
+    if (fastplay && timer_mode == MODE_PLAYING) text += " - fast play (F)";
     return text;
 }
 

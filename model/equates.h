@@ -52,6 +52,11 @@ enum : uint8_t {
     MODE_INTRO = 5,
 };
 
+// The game's clock: one tick every 100 ms. Fast play runs the same ticks four times as often.
+constexpr uint32_t TIMER_ID = 1;
+constexpr uint32_t TICK_MS = 100;
+constexpr uint32_t FAST_TICK_MS = 25;
+
 // The game's value of pi, in every angle it works out.
 constexpr double PI = 3.141592654;
 

@@ -52,6 +52,9 @@ VANTOR_GLOBAL(char, title_message, [32], 0, "title_message", sizeof title_messag
 // until the next click, and the eliminations since the last launch with their causes, for the caption.
 VANTOR_GLOBAL(char, title_notice, [32], 0, nullptr, 0)
 VANTOR_GLOBAL(char, caption_news, [128], 0, nullptr, 0)
+// Fast play: computer turns run their ticks four times as often. Only the wall clock changes.
+VANTOR_GLOBAL(bool, fastplay, , false, nullptr, 0)
+VANTOR_GLOBAL(uint32_t, tick_ms, , 0, nullptr, 0)  // the period the timer runs at now
 
 // Tables.
 VANTOR_GLOBAL(weapon, item, [NUM_UNITS], weapon{}, nullptr, 0)          // unit slots, 40 per side

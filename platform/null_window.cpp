@@ -13,6 +13,7 @@ struct Window {
     Bitmap* client = nullptr;
     Surface surface;
     std::string caption;
+    uint32_t timer_period = 0;
 };
 
 namespace {
@@ -71,9 +72,16 @@ void end_paint(Window* /*hwnd*/, PaintRecord* paint) {
     if (paint) paint->surface = nullptr;
 }
 
-void set_timer(Window* /*hwnd*/, uint32_t /*id*/, uint32_t /*period_ms*/) {}
+// Nothing ticks by itself: the period is only kept, for the tests.
+void set_timer(Window* hwnd, uint32_t /*id*/, uint32_t period_ms) {
+    if (hwnd) hwnd->timer_period = period_ms;
+}
 
-void kill_timer(Window* /*hwnd*/, uint32_t /*id*/) {}
+void kill_timer(Window* hwnd, uint32_t /*id*/) {
+    if (hwnd) hwnd->timer_period = 0;
+}
+
+uint32_t timer_period(const Window* hwnd) { return hwnd ? hwnd->timer_period : 0; }
 
 // Nothing ever arrives by itself when headless: a loop that asks ends at once.
 bool get_message(Message* msg) {

@@ -94,10 +94,10 @@ bool start_video() {
         std::fprintf(stderr, "vantor: no display available (%s)\n", SDL_GetError());
         return false;
     }
-    // The game reads no keys: no text input, so no input method filters every event, and the
-    // events that the game would only throw away are not queued for it.
+    // The game reads key presses, not text: no text input, so no input method filters every event,
+    // and the events that the game would only throw away are not queued for it.
     SDL_StopTextInput();
-    for (Uint32 type : {SDL_MOUSEMOTION, SDL_MOUSEWHEEL, SDL_KEYDOWN, SDL_KEYUP, SDL_TEXTEDITING, SDL_TEXTINPUT})
+    for (Uint32 type : {SDL_MOUSEMOTION, SDL_MOUSEWHEEL, SDL_KEYUP, SDL_TEXTEDITING, SDL_TEXTINPUT})
         SDL_EventState(type, SDL_IGNORE);
     return true;
 }
@@ -264,6 +264,17 @@ bool translate_event(const SDL_Event& event, Message* out) {
             int x = to_game(event.button.x, g_window->scale);
             int y = to_game(event.button.y, g_window->scale);
             *out = Message{g_window, message, 0, make_lparam(x, y)};
+            return true;
+        }
+        case SDL_KEYDOWN: {
+            // Letters as their capitals and the space bar; a held key's repeats are not new presses.
+            SDL_Keycode key = event.key.keysym.sym;
+            if (event.key.repeat || !is_our_window(event.key.windowID)) return false;
+            uint32_t code = 0;
+            if (key >= SDLK_a && key <= SDLK_z) code = static_cast<uint32_t>('A' + (key - SDLK_a));
+            if (key == SDLK_SPACE) code = VK_SPACE;
+            if (code == 0) return false;
+            *out = Message{g_window, WM_KEYDOWN, code, 0};
             return true;
         }
         default:

@@ -12,6 +12,7 @@ enum : uint32_t {
     WM_DESTROY = 0x0002,
     WM_PAINT = 0x000F,
     WM_QUIT = 0x0012,
+    WM_KEYDOWN = 0x0100,
     WM_TIMER = 0x0113,
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
@@ -32,6 +33,9 @@ struct Message {
 struct PaintRecord {
     Surface* surface = nullptr;
 };
+
+// wParam of a key message: the key's code, capital letters and the space as themselves.
+constexpr uint32_t VK_SPACE = 0x20;
 
 // lParam of a mouse message: x in the low 16 bits, y in the high 16 bits.
 inline int32_t make_lparam(int x, int y) {

@@ -1,6 +1,9 @@
 // Whole games through the window procedure: placement, turns and the end of a game.
 #include "game_fixture.h"
 
+#include <string>
+#include <vector>
+
 #include "platform/null.h"
 
 namespace vantor_test {
@@ -65,6 +68,56 @@ TEST_F(PlayTest, ComputerOnlyGamesEnd) {
         run_until(MODE_GAMEOVER, 200000);
         run_until(MODE_TITLE, 200);
     }
+}
+
+// Fast play changes only how often the ticks come: a computer-only game hurried on and off, by key
+// and by clicks on the map, is the same game, draw for draw, with four ticks to one while on.
+TEST_F(PlayTest, FastPlayIsTheSameGameWithShorterTicks) {
+    to_title();
+    for (int box = 0; box < 4; box++) click(160 + 30 * box, 340);
+    struct Run {
+        uint16_t seed;
+        long ticks;
+        std::vector<uint8_t> units;
+    };
+    auto play = [this](bool hurry) {
+        seed = 1234;
+        click(380, 340);
+        long ticks = 0;
+        while (timer_mode != MODE_GAMEOVER && ticks < 200000) {
+            if (hurry && ticks % 61 == 0) keypress('F');
+            if (hurry && ticks % 97 == 0) click(300, 200);
+            if (timer_mode == MODE_PLAYING) {
+                EXPECT_EQ(plat::timer_period(hwnd), fastplay ? FAST_TICK_MS : TICK_MS);
+            }
+            tick();
+            ticks++;
+        }
+        auto bytes = reinterpret_cast<const uint8_t*>(item);
+        Run run{seed, ticks, std::vector<uint8_t>(bytes, bytes + sizeof item)};
+        if (fastplay) keypress(plat::VK_SPACE);
+        run_until(MODE_TITLE, 200);
+        EXPECT_EQ(plat::timer_period(hwnd), TICK_MS);
+        return run;
+    };
+    Run normal = play(false);
+    Run hurried = play(true);
+    EXPECT_EQ(hurried.ticks, normal.ticks);
+    EXPECT_EQ(hurried.seed, normal.seed);
+    EXPECT_TRUE(hurried.units == normal.units);
+}
+
+TEST_F(PlayTest, FastPlayWaitsForTheComputerAndShowsInTheCaption) {
+    start_game();
+    ASSERT_FALSE(cpu_player[cur_player]);
+    keypress('F');
+    EXPECT_TRUE(fastplay);
+    EXPECT_EQ(plat::timer_period(hwnd), TICK_MS) << "a person's turn keeps its pace";
+    EXPECT_NE(plat::window_caption(hwnd).find("fast play"), std::string::npos);
+    keypress('Q');
+    EXPECT_TRUE(fastplay) << "other keys do nothing";
+    keypress('F');
+    EXPECT_EQ(plat::window_caption(hwnd).find("fast play"), std::string::npos);
 }
 
 }  // namespace
