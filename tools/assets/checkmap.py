@@ -28,6 +28,9 @@ MIN_PIECE = 30  # smallest allowed connected piece of a territory or of the sea
 MAIN_SEA_SHARE = 0.95  # of the sea in one body, so submarines share one ocean
 GAP = 25  # territory pieces must chain together across gaps of 2 * GAP pixels
 MAX_THIN = 0.03  # share of a territory in strips under five pixels wide
+# The game ORs icons, explosions and "THE END" onto the picture and draws
+# missile trails in white: above this in a channel they show poorly or vanish.
+CEILING = 176
 
 
 def read_bmp(path):
@@ -169,6 +172,13 @@ def check(pic, tac):
     print(f"picture: {dry_sea:.2%} of the sea not drawn as water, {wet_land:.2%} of the land drawn as water")
     if dry_sea > 0.01 or wet_land > 0.01:
         failures.append("the picture does not match the territory map")
+    # Not a rule, a warning: the game works, but its white marks get lost.
+    brightest = pic_rgb(pic).max(axis=2)
+    bright = int(np.count_nonzero(brightest > CEILING))
+    print(f"picture: brightest channel {int(brightest.max())}, {bright} pixels above {CEILING}")
+    if bright:
+        print(f"WARNING: {bright} picture pixels have a channel above {CEILING}: missile trails, "
+              "explosions and \"THE END\" show poorly or not at all over them")
 
     # East-west seam: the step from column 599 to column 0 must be no larger
     # than the steps on either side of it (a grid line on column 0 shows in

@@ -30,6 +30,14 @@ NEUTRAL_LAND = (0, 0, 0)  # ice caps and snow peaks: nothing placed
 LAKE = (64, 64, 64)  # inland water: nothing placed
 TERRITORY_COLOURS = (RED, BLUE, YELLOW, GREEN)
 
+# The game ORs unit icons, explosion frames and the letters of "THE END" onto
+# the picture and sets missile trail pixels to pure white; over a channel near
+# 255 they do not show. No channel of a picture goes above CEILING, so OR with
+# a 255 channel, or a white trail pixel, always changes that channel by at
+# least 255 - CEILING = 79. Colours up to KNEE are kept as they are.
+CEILING = 176
+KNEE = 96
+
 # Surface classes used while building a map. BARREN is land that belongs to
 # no territory (islands stranded far from any).
 OCEAN, LAND, LAKE_CLASS, ICE, PEAK, BARREN = 0, 1, 2, 3, 4, 5
@@ -579,11 +587,28 @@ def land_colours(e, cls, seed):
 
 
 def ice_colours(ice, seed):
-    """Pack ice: blue-grey at its broken edge, brightening towards the pole."""
+    """Pack ice: blue-grey at its broken edge, paler towards the pole, in
+    streaks of bluer and whiter ice. The streaks change the tint more than the
+    brightness: tone_down squeezes the brightness of the ice but keeps its hue."""
     inside = distance_from(~ice, 14) / 14.0
-    col = ramp(inside, ((0.0, (178, 200, 218)), (0.5, (214, 226, 236)), (1.0, (238, 243, 248))))
+    col = ramp(inside, ((0.0, (170, 194, 218)), (0.5, (206, 222, 240)), (1.0, (230, 239, 250))))
     n = fbm(XX, YY * 3.0, seed + 1000, base_cells=16, octaves=4)
-    return col + 18 * n[..., None]
+    return col + n[..., None] * np.array([64.0, 44.0, 14.0])
+
+
+def tone_down(img):
+    """Highlight curve: each pixel's brightest channel m goes through a smooth
+    shoulder, the identity up to KNEE and then a rational curve that leaves it
+    with the same slope and reaches CEILING at 255 (slope there about 1/4,
+    so ice and snow keep their texture). The pixel's other channels are
+    scaled with m, which keeps hue and saturation. Takes floats, returns bytes."""
+    img = np.clip(img, 0.0, 255.0)
+    m = img.max(axis=-1, keepdims=True)
+    a = (255.0 - KNEE) / (CEILING - KNEE) - 1.0
+    t = np.clip((m - KNEE) / (255.0 - KNEE), 0.0, None)
+    curve = np.where(m > KNEE, KNEE + (CEILING - KNEE) * (1.0 + a) * t / (1.0 + a * t), m)
+    out = img * (curve / np.maximum(m, 1e-9))
+    return np.round(out).astype(np.uint8)
 
 
 def edge_of(mask):
@@ -613,7 +638,7 @@ def draw_map(h, e, cls, terr, seed):
     blend(img, border & (((XX + YY) % 3) != 0), (236, 226, 196), 0.38)
     img = np.where(ice[..., None], ice_colours(ice, seed), img)
     blend(img, edge_of(ice), (150, 172, 192), 0.7)
-    return np.clip(np.round(img), 0, 255).astype(np.uint8)
+    return tone_down(img)
 
 
 def draw_tac(cls, terr):

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Composes World.map and World.tac from the layers that worldmap.sh renders.
 
-Usage: world_compose.py LAYERDIR OUTDIR
+Usage: world_compose.py LAYERDIR OUTDIR [PREVIEWDIR]
+       (PREVIEWDIR gets world-map.png, the picture as a PNG)
 
 LAYERDIR holds 2400 x 1600 PPM layers, four times the map, on the map's
 Mercator grid: regions (territory fills), land, lakes, shore, lakeshore,
@@ -15,6 +16,8 @@ import sys
 
 import numpy as np
 from PIL import Image
+
+from mapgen import tone_down, write_png
 
 W, H = 600, 400
 SCALE = 4
@@ -333,6 +336,7 @@ DEEP_SEA = (10, 34, 74)
 SHELF_SEA = (40, 94, 140)
 LAKE_WATER = (58, 112, 154)
 ICE = (238, 243, 247)
+ICE_BLUE = (176, 200, 232)
 ROCK = (142, 126, 102)
 COAST_INK = (30, 31, 32)
 BORDER_INK = (70, 52, 40)
@@ -423,6 +427,14 @@ def land_colours(lon, lat, land, ice, rng):
     snow = np.maximum(polar, smoothstep(0.6, 0.85, relief + 0.2 * (0.5 - temp)) * 0.8)
     ice_col = np.array(ICE) * (0.93 + 0.07 * fractal(rng, 60, 40, 3))[..., None]
     ice_col = ice_col * np.clip(0.8 + 0.2 * shade, 0.8, 1.05)[..., None]
+    # The ice sheets turn blue-grey towards their margins and in long streaks.
+    # tone_down squeezes the brightness of the ice but keeps its hue, so this
+    # tint is what gives the ice its texture. Its noise has a generator of its
+    # own, leaving the noise of the rest of the picture as it was.
+    streaks = fractal(np.random.RandomState(1984), 30, 60, 3)
+    margin = 1 - smoothstep(0.4, 0.95, blur(np.minimum(polar, land), 2.5))
+    blue = np.clip(0.7 * margin + 1.2 * (streaks - 0.5) + 0.25, 0, 1) * polar
+    ice_col = lerp(ice_col, ice_col * np.array(ICE_BLUE) / np.array(ICE), blue)
     return lerp(col, ice_col, snow), polar
 
 
@@ -464,7 +476,7 @@ def paint_map(layers, cls4, rng):
     img = lerp(img, COAST_INK, np.clip(lakeshore * 0.55, 0, 1))
     img = lerp(img, COAST_INK, np.clip(shore * 0.8, 0, 1))
     # Land showing even a fifth of polar white is ice that nobody owns.
-    return np.clip(np.round(img), 0, 255).astype(np.uint8), polar > 0.2
+    return tone_down(img), polar > 0.2
 
 
 # --------------------------------------------------------------------- files
@@ -492,7 +504,7 @@ def territory_counts(cls):
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) not in (3, 4):
         sys.exit(__doc__)
     layerdir, outdir = argv[1], argv[2]
     names = ("regions", "land", "lakes", "shore", "lakeshore", "borders", "rivers")
@@ -505,6 +517,8 @@ def main(argv):
     tac = territory_classes(cls4, ice)
     write_bmp(os.path.join(outdir, "World.map"), picture)
     write_bmp(os.path.join(outdir, "World.tac"), paint_classes(tac))
+    if len(argv) == 4:
+        write_png(os.path.join(argv[3], "world-map.png"), picture)
     print("World.tac:", territory_counts(tac))
 
 

@@ -5,7 +5,8 @@
 # GMT draws every layer as PostScript on a Mercator grid four times the map's
 # size; Ghostscript rasterises it without anti-aliasing, and world_compose.py
 # turns the layers into the two bitmaps. The output is byte-for-byte
-# reproducible.
+# reproducible. When OUTDIR is the resources/maps of a tree with docs/art, the
+# picture's preview docs/art/world-map.png is written too.
 #
 # Debian packages: gmt gmt-gshhg-low gmt-dcw ghostscript python3-numpy python3-pil
 #
@@ -108,4 +109,6 @@ coast lakeshore -Dl -A3000 -W2/0.45p,black
 coast borders -Dl -A100 -N1/0.4p,black -Swhite
 coast rivers -Dl -A3000 -I1/0.4p,black -Swhite
 
-/usr/bin/python3 "$here/world_compose.py" "$work" "$outdir"
+previews=$(dirname "$(dirname "$outdir")")/docs/art
+[ -d "$previews" ] || previews=
+/usr/bin/python3 "$here/world_compose.py" "$work" "$outdir" ${previews:+"$previews"}
