@@ -14,9 +14,22 @@ constexpr int kNameLength = 31;
 
 struct ArrowButton {
     int x, y;        // where it is drawn
-    int click_x1;    // last x that answers; the buttons drawn at x 420 answer only to 420..435
+    int click_x1;    // last x that answers; the buttons at x 420 answer only to 420..435
     bool increase;
 };
+
+// The buttons at x 420 are drawn as narrow as they answer, from cells of their own on the sheet.
+constexpr int kNarrowArrow = 16;
+constexpr int kNarrowSheetX = 80;
+
+// Copies a raised (row 50) or pressed (row 75) arrow button from the sprite sheet.
+void draw_arrow(const ArrowButton& button, bool pressed) {
+    bool narrow = button.click_x1 - button.x + 1 == kNarrowArrow;
+    int sx = narrow ? kNarrowSheetX : (button.increase ? 25 : 0);
+    plat::select_bitmap(MapDC, hPanelgfx);
+    plat::blit(WinDC, button.x, button.y, narrow ? kNarrowArrow : kArrow, kArrow, MapDC, sx, pressed ? 75 : 50,
+               plat::SRCCOPY);
+}
 
 // In the order in which clicks are tested.
 const ArrowButton kButtons[10] = {
@@ -63,7 +76,7 @@ void click_arrows(uint16_t x, uint16_t y) {
         if (x < button.x || x > button.click_x1 || y < button.y || y > button.y + kArrow) continue;
         if (!change_option(b)) continue;
         PlayResource("SFXClick");
-        copy_sprite(button.increase ? 25 : 0, 75, button.x, button.y);
+        draw_arrow(button, true);
     }
 }
 
@@ -157,5 +170,5 @@ void titleinfo() {
 }
 
 void blankicons2() {
-    for (const ArrowButton& button : kButtons) copy_sprite(button.increase ? 25 : 0, 50, button.x, button.y);
+    for (const ArrowButton& button : kButtons) draw_arrow(button, false);
 }

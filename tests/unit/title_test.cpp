@@ -17,6 +17,9 @@ struct Arrow {
     int x, y;   // drawn at; clicks answer in x .. x1, y .. y + 25
     int x1;
     bool increase;
+    // The arrows at x 420 are drawn as narrow as they answer, from their own cells of the sheet.
+    int width() const { return x1 - x + 1 == 16 ? 16 : 25; }
+    int sheet_x() const { return width() == 16 ? 80 : increase ? 25 : 0; }
 };
 
 // In the order clicktitle tests them.
@@ -106,6 +109,10 @@ protected:
     ::testing::AssertionResult sprite(int x, int y, int sx, int sy) const {
         return shows(x, y, 25, 25, hPanelgfx, sx, sy);
     }
+    // An arrow button raised (sheet row 50) or pressed (row 75).
+    ::testing::AssertionResult arrow(const Arrow& a, int row) const {
+        return shows(a.x, a.y, a.width(), 25, hPanelgfx, a.sheet_x(), row);
+    }
     ::testing::AssertionResult text(int x, int y, const std::string& s) const {
         for (size_t i = 0; i < s.size(); i++) {
             char c = s[i];
@@ -117,7 +124,7 @@ protected:
     }
     ::testing::AssertionResult arrows_raised() const {
         for (const Arrow& a : kArrows) {
-            auto r = sprite(a.x, a.y, a.increase ? 25 : 0, 50);
+            auto r = arrow(a, 50);
             if (!r) return r << " (" << a.what << ")";
         }
         return ::testing::AssertionSuccess();
@@ -155,7 +162,7 @@ TEST_F(TitleTest, TheRestIsTheTitlePicture) {
     mark(190, 200, 31 * 7, 16);
     for (auto [x, y] : {std::pair{243, 245}, {243, 290}, {398, 245}, {398, 290}}) mark(x, y, 14, 16);
     for (int i = 0; i < 4; i++) mark(155 + 30 * i, 330, 25, 25);
-    for (const Arrow& a : kArrows) mark(a.x, a.y, 25, 25);
+    for (const Arrow& a : kArrows) mark(a.x, a.y, a.width(), 25);
     int differing = 0;
     for (int y = 0; y < MAP_HEIGHT; y++)
         for (int x = 0; x < MAP_WIDTH; x++)
@@ -181,9 +188,9 @@ TEST_F(TitleTest, EveryArrowStopsSilentlyAtItsLimit) {
             EXPECT_EQ(options(), changed(before, b));
             ASSERT_EQ(sounds(), 1u);
             EXPECT_EQ(plat::sound_log()[0], "SFXClick");
-            EXPECT_TRUE(sprite(a.x, a.y, a.increase ? 25 : 0, 75)) << "pressed";
+            EXPECT_TRUE(arrow(a, 75)) << "pressed";
             up(cx, cy);
-            EXPECT_TRUE(sprite(a.x, a.y, a.increase ? 25 : 0, 50)) << "raised again";
+            EXPECT_TRUE(arrow(a, 50)) << "raised again";
         }
         Options at_limit = options();
         plat::clear_sound_log();
@@ -238,9 +245,10 @@ TEST_F(TitleTest, ClickAreasAreInclusiveAndNoWider) {
     }
 }
 
-// The arrows drawn at x 420 are 25 pixels wide but answer only to x 420..435.
+// The arrows at x 420 answer only to x 420..435, and are drawn no wider: beside them is the title.
 TEST_F(TitleTest, ArrowsAt420AnswerOnlyTo435) {
     for (int y : {207, 252, 297}) {
+        EXPECT_TRUE(shows(436, y - 12, 9, 25, hTitlegfx, 436, y - 12));
         for (int x = 436; x <= 444; x++) {
             middle_options();
             Options before = options();

@@ -117,7 +117,20 @@ def check_sheet(r, s):
         r.expect(f[10, 10].max() > 200, f"explosion {k} has no hot core")
     r.expect(all(b >= a for a, b in zip(radii, radii[1:])) and 2.5 < radii[0] < 4.5 and 8.5 < radii[19] < 10.5,
              f"explosions do not grow from about 3 to 10 pixels: {radii[0]:.1f} .. {radii[19]:.1f}")
-    r.expect(_black(s[0:400, 80:100]), "columns 80..99 are not empty")
+    nx, ny = art_sheet.NARROW_RAISED
+    px, py = art_sheet.NARROW_PRESSED
+    nw = art_sheet.NARROW_W
+    r.expect((nx, ny, px, py, nw) == (80, 50, 80, 75, 16), "narrow arrows are not 16 x 25 at (80, 50) and (80, 75)")
+    narrow_raised, narrow_pressed = s[ny:ny + 25, nx:nx + nw], s[py:py + 25, px:px + nw]
+    r.expect(narrow_raised.max() < 255 and narrow_pressed.max() == 255,
+             "narrow arrows: raised should be grey, pressed white")
+    for cell in (narrow_raised, narrow_pressed):
+        r.expect(np.all(cell[:, 0].max(axis=1) < 20) and np.all(cell[0].max(axis=1) < 20) and cell[12, 2:14].max() > 40,
+                 "narrow arrow is not a framed button")
+        across = (cell[4:21, 2:14].max(axis=2) > 150).sum(axis=0)
+        r.expect(across.argmax() < 6 and across[-1] <= 1, "narrow arrow does not point right")
+    r.expect(_black(s[0:50, 80:100]) and _black(s[100:400, 80:100]) and _black(s[50:100, 96:100]),
+             "columns 80..99 are not empty outside the narrow arrows")
     r.expect(_black(s[0:50, 53:60]) and _black(s[50:100, 50:60]), "gaps between cells are not black")
 
 
@@ -154,10 +167,25 @@ def check_panel(r, p):
     r.expect(p[(dist > 16) & (dist < 20)].max() > 150, "bearing dial has no compass ticks")
     abort = p[6:55, 261:340].astype(int)
     r.expect(abort.std() > 20 and (abort.min(axis=2) > 200).sum() > 60, "abort button has no lettering")
+    red = abort[:, :, 0] - abort[:, :, 2]
+    r.expect(red.mean() > 40 and np.all(red[:, [0, 1, -2, -1]] > 20) and np.all(red[[0, 1, -2, -1], :] > 20),
+             "abort button is not a red face over the whole of 261..339 x 6..54")
+    r.expect(p[5, 259:342].max() < 20 and p[55, 259:342].max() < 20 and p[5:56, 260].max() < 20
+             and p[5:56, 340].max() < 20, "abort button has no dark frame just outside its click area")
+    guard = p[1:60, 253:348].astype(int)
+    yellow = (guard[:, :, 0] > 150) & (guard[:, :, 1] > 120) & (guard[:, :, 2] < 60)
+    r.expect(yellow.sum() > 400, "abort button has no striped guard")
     fire = p[5:56, 555:596].astype(int)
     r.expect((fire[:, :, 0] - fire[:, :, 2]).mean() > 60, "fire button is not red")
     r.expect((fire.min(axis=2) > 200).sum() > 40, "fire button has no missile")
-    r.expect(p[14:47, 537:543].mean() < p[14:47, 528:531].mean(), "power gauge slot is not dark")
+    # The power gauge: a dark channel over 531..549 x 5..55 with a tick every 5 rows from row 55 up.
+    channel = p[5:56, 531:550].astype(int)
+    r.expect(channel.mean() < 50 and channel[:, 6:13].max() < 80, "power gauge channel is not dark")
+    r.expect(p[5:56, 529:531].max() < 30, "power gauge channel has no dark rim on its left")
+    ticks = channel[::-1, 0].max(axis=1) > 100  # row 55 first
+    r.expect(all(ticks[k] == (k % 5 == 0) for k in range(51)), "power gauge has no tick every 10 points of power")
+    r.expect(p[0:4, 527:553].max() < 130 and p[56:60, 527:553].max() < 150,
+             "power gauge has marks above or below its channel")
 
 
 def check_title(r, t):
@@ -166,8 +194,13 @@ def check_title(r, t):
     for p in range(4):
         r.expect(_box_black(t, 155 + 30 * p, 330, 25, 25), f"title player box {p} is not black")
     for ax, ay in TITLE_ARROWS:
-        r.expect(t[ay - 1, ax:ax + 25].max() > 0 and t[ay + 25, ax:ax + 25].max() > 0,
+        w = 16 if ax == 420 else 25  # the right-hand buttons are drawn 16 wide, as they answer
+        r.expect(t[ay - 1, ax:ax + w].max() > 0 and t[ay + 25, ax:ax + w].max() > 0,
                  f"title arrow place ({ax}, {ay}) has no frame")
+        if w == 16:
+            beside = t[ay - 1:ay + 26, 436:446].astype(int)
+            r.expect(beside.min() > 35 and beside.max() < 100,
+                     f"title arrow place ({ax}, {ay}) reaches past x 435 into the plate")
     start = t[330:356, 310:446].astype(int)
     r.expect((start[:, :, 0] - start[:, :, 2]).mean() > 60 and (start.min(axis=2) > 200).sum() > 80,
              "start button is not a red button with light lettering")

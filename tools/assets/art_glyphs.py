@@ -193,6 +193,17 @@ def _letter_s(w):
             (-1, [(-1, -1), (c, -1), (-1, c)]), (-1, [(w + 1, 101), (w - c, 101), (w + 1, 100 - c)])]
 
 
+def _letter_b(w):
+    s, c = STROKE, CHAMFER
+    mid = 50.0
+    upper = w * 0.9  # the upper bowl a little narrower than the lower one
+    return [(+1, _box(0, 0, s, 100)),
+            (+1, _chamfered(0, 0, upper, mid + s / 2, c, "bc")),
+            (-1, _chamfered(s, s, upper - s, mid - s / 2, c * 0.4, "bc")),
+            (+1, _chamfered(0, mid - s / 2, w, 100, c, "bc")),
+            (-1, _chamfered(s, mid + s / 2, w - s, 100 - s, c * 0.4, "bc"))]
+
+
 def _letter_i(w):
     return [(+1, _box(w / 2 - STROKE / 2, 0, w / 2 + STROKE / 2, 100))]
 
@@ -200,6 +211,7 @@ def _letter_i(w):
 LETTERS = {
     "V": (_letter_v, 86), "A": (_letter_a, 86), "N": (_letter_n, 76), "T": (_letter_t, 76),
     "O": (_letter_o, 80), "R": (_letter_r, 76), "S": (_letter_s, 72), "I": (_letter_i, 24),
+    "B": (_letter_b, 76),
 }
 
 

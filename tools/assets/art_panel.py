@@ -5,6 +5,7 @@ Coordinates here are panel coordinates: window y minus 400.
 
 import numpy as np
 
+import art_glyphs
 import art_logo
 import art_paint as P
 
@@ -20,7 +21,7 @@ POWER = (475, 5, 50, 20)
 ARROW_PAIRS = ((420, 30), (475, 30))  # two 25 x 25 buttons side by side from here
 ABORT = (261, 6, 79, 49)               # the abort click area, inclusive 261..339 x 6..54
 DIAL = (390, 30, 21)                   # centre and radius of the black dial
-GAUGE = (537, 14, 6, 33)               # the power slot, 537..542 x 14..46
+GAUGE = (530, 5, 21, 51)               # the power gauge's click area, 530..550 x 5..55
 FIRE = (555, 5, 41, 51)                # 555..595 x 5..55
 
 
@@ -46,22 +47,26 @@ def boxes(img):
 
 
 def abort_button(img):
+    """The whole name plate is the button that ends the game: a raised dark red
+    face over exactly the click area, inside a striped guard."""
     x, y, w, h = ABORT
     # A striped guard around the button marks it as one not to press lightly.
     P.fill(img, x - 9, y - 6, w + 18, h + 12, (12, 12, 10))
     P.hazard(img, x - 8, y - 5, w + 16, h + 10, phase=3, period=10)
     P.fill(img, x - 2, y - 1, w + 4, h + 2, (10, 10, 10))
-    face = P.vgradient(h, w, [(0, (74, 80, 86)), (0.5, (46, 50, 55)), (1, (30, 33, 36))])
+    face = P.vgradient(h, w, [(0, (168, 34, 28)), (0.5, (118, 16, 14)), (1, (70, 8, 7))])
     img[y:y + h, x:x + w] = face
-    P.bevel(img, x, y, w, h, 2, raised=True, light=(138, 146, 152), dark=(14, 16, 18))
-    art_logo.lettering(img, "VANTOR", x + 6, y + 10, 12.5, fill=art_logo.CHROME, spacing=9.0,
-                       outline_px=0.7, shadow_offset=(1, 1), shadow_alpha=0.8, bevel=0.5)
-    # A small red label plate under the lettering.
-    lx, ly, lw, lh = x + 22, y + 32, 35, 11
-    P.fill(img, lx, ly, lw, lh, P.RED_DARK)
-    P.bevel(img, lx, ly, lw, lh, 1, raised=True, light=(186, 60, 52), dark=(40, 4, 4))
-    P.micro_text(img, lx + (lw - P.micro_width("ABORT")) // 2, ly + 3, "ABORT", (255, 226, 214),
-                 shadow=(40, 4, 4))
+    P.bevel(img, x, y, w, h, 2, raised=True, light=(230, 112, 96), dark=(34, 3, 3))
+    height, spacing = 17.0, 10.0
+    lx = x + (w - art_glyphs.word_width("ABORT", height, spacing)) / 2.0
+    art_logo.lettering(img, "ABORT", lx, y + 10, height, fill=art_logo.STEEL, spacing=spacing,
+                       outline=(40, 4, 4), outline_px=0.7, shadow=(30, 2, 2), shadow_offset=(1, 1),
+                       shadow_alpha=0.9, bevel=0.35)
+    # A thin engraved rule, and what the button does in small letters under it.
+    img[y + 32, x + 8:x + w - 8] = (62, 6, 6)
+    img[y + 33, x + 8:x + w - 8] = (176, 58, 48)
+    label = "END GAME"
+    P.micro_text(img, x + (w - P.micro_width(label)) // 2, y + 37, label, (255, 218, 200), shadow=(44, 4, 4))
 
 
 def dial(img):
@@ -93,17 +98,23 @@ def dial(img):
 
 
 def gauge(img):
+    """A dark channel over the click area with a scale: the game marks the power
+    in it at y = 55 - power / 2 and the row above, across x 531..549."""
     x, y, w, h = GAUGE
-    P.sunken_box(img, x, y, w, h, depth=1)
-    scale = P.vgradient(h, w - 2, [(0, (255, 40, 24)), (0.45, (240, 190, 30)), (1, (40, 200, 80))])
-    img[y:y + h, x + 1:x + w - 1] = scale * 0.42
-    for j in range(0, h, 4):
-        long = j % 8 == 0
-        img[y + j, x - (5 if long else 3):x - 1] = (196, 200, 204) if long else (120, 126, 132)
-        img[y + j, x + w + 1:x + w + (5 if long else 3)] = (196, 200, 204) if long else (120, 126, 132)
-    arrow = P.Mask(9, 5).polygon([(4.5, 0.2), (8.2, 4.6), (0.8, 4.6)]).get()
-    P.blend(img, arrow, (196, 200, 204), x - 2, y - 8)
-    P.blend(img, arrow[::-1], (120, 126, 132), x - 2, y + h + 3)
+    ix, iw = x + 1, w - 2  # the inside, 531..549; its sunken rim takes 529..530 and 550..551
+    P.sunken_box(img, ix, y, iw, h, depth=2)
+    # Faint colours from green at the bottom to red at the top, dark enough for the mark to read.
+    heat = P.vgradient(h, iw, [(0, (255, 40, 24)), (0.5, (240, 190, 30)), (1, (40, 200, 80))])
+    across = np.abs(np.arange(iw) + 0.5 - iw / 2.0) / (iw / 2.0)
+    img[y:y + h, ix:ix + iw] = heat * (0.2 - 0.09 * across ** 2)[None, :, None] + 6
+    # A tick every 10 points of power (5 pixels), longer at 0, 50 and 100.
+    bottom = y + h - 1
+    for k in range(11):
+        row = bottom - 5 * k
+        major = k % 5 == 0
+        n, colour = (6, (214, 218, 222)) if major else (3, (128, 134, 140))
+        img[row, ix:ix + n] = colour
+        img[row, ix + iw - n:ix + iw] = colour
 
 
 def fire_button(img):

@@ -50,6 +50,12 @@ ICONS = {
 
 ROW_COLOURS = P.SIDE_COLOURS + [P.GREY_SIDE]
 
+# The 16 x 25 right-pointing arrow buttons for the title's right-hand places:
+# top left corners of the raised and the pressed one.
+NARROW_W = 16
+NARROW_RAISED = (80, 50)
+NARROW_PRESSED = (80, 75)
+
 CELL_GREY_EDGE = 150.0
 CELL_GREY_MID = 34.0
 
@@ -91,17 +97,30 @@ def contentment_cell(level):
     return img
 
 
-def arrow_button(pointing, pressed):
-    """25 x 25 button: raised with a grey arrow, or pressed in with a white one."""
-    img = P.canvas(25, 25)
+def narrow_arrow_mask(w, h, pointing, half=5.6):
+    """The arrowhead of arrow_mask, a little smaller, centred in a w x h cell."""
+    cx = w / 2.0 - 0.1 * half * pointing  # centres the triangle's extent, not its point
+    cy = h / 2.0
+    tip = cx + half * 0.95 * pointing
+    back = cx - half * 0.75 * pointing
+    return P.Mask(w, h).polygon([(tip, cy), (back, cy - half * 1.05), (back, cy + half * 1.05)]).get()
+
+
+def arrow_button(pointing, pressed, w=25):
+    """w x 25 button: raised with a grey arrow, or pressed in with a white one.
+
+    25 wide for the square buttons; 16 wide for the title's right-hand buttons,
+    which answer only to their left 16 columns."""
+    h = 25
+    img = P.canvas(w, h)
     if pressed:
-        img[:] = P.vgradient(25, 25, [(0, (30, 33, 36)), (1, (44, 48, 52))])
+        img[:] = P.vgradient(h, w, [(0, (30, 33, 36)), (1, (44, 48, 52))])
     else:
-        img[:] = P.vgradient(25, 25, [(0, (86, 93, 99)), (1, (50, 55, 60))])
-    P.bevel(img, 0, 0, 25, 25, 1, raised=True, light=(12, 13, 14), dark=(12, 13, 14))
-    P.bevel(img, 1, 1, 23, 23, 1, raised=not pressed, light=(150, 158, 164), dark=(22, 24, 27))
+        img[:] = P.vgradient(h, w, [(0, (86, 93, 99)), (1, (50, 55, 60))])
+    P.bevel(img, 0, 0, w, h, 1, raised=True, light=(12, 13, 14), dark=(12, 13, 14))
+    P.bevel(img, 1, 1, w - 2, h - 2, 1, raised=not pressed, light=(150, 158, 164), dark=(22, 24, 27))
     shift = 1 if pressed else 0
-    mask = P.arrow_mask(25, pointing, inset=6.5)
+    mask = P.arrow_mask(25, pointing, inset=6.5) if w == h else narrow_arrow_mask(w, h, pointing)
     if pressed:
         halo = P.glow(mask, 1.6, 1.3)
         P.blend(img, np.roll(np.roll(halo, shift, 0), shift, 1) * 0.35, (255, 255, 255))
@@ -166,6 +185,9 @@ def build():
     put(25, 50, arrow_button(+1, False))
     put(0, 75, arrow_button(-1, True))
     put(25, 75, arrow_button(+1, True))
+    # The title's three right-hand buttons, 16 wide, in the free column right of the explosions.
+    put(*NARROW_RAISED, arrow_button(+1, False, NARROW_W))
+    put(*NARROW_PRESSED, arrow_button(+1, True, NARROW_W))
     for s, colour in enumerate(P.SIDE_COLOURS):
         put(0, 100 + 25 * s, side_plate(colour))
     for c in range(3):

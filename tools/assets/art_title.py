@@ -17,6 +17,9 @@ MAP_NAME = (190, 200, 31)                    # x, y, glyphs
 ROW_ARROWS = [((155, 240), (265, 240)), ((310, 240), (420, 240)),
               ((155, 285), (265, 285)), ((310, 285), (420, 285))]
 NUMBERS = [(243, 245), (398, 245), (243, 290), (398, 290)]  # cities, silos, subs, skill
+# The right-hand arrows at x 420 answer only to x 420..435, so the game draws
+# them 16 wide; the others are 25 x 25.
+NARROW_X, NARROW_W = 420, 16
 PLAYER_BOXES = [(155 + 30 * p, 330) for p in range(4)]
 START = (310, 330, 136, 26)                  # click area 310..445 x 330..355
 
@@ -135,7 +138,13 @@ def console(img):
 def frames(img):
     """Sunken wells under every place the game draws into."""
     for ax, ay in MAP_ARROWS + tuple(a for pair in ROW_ARROWS for a in pair):
-        P.sunken_box(img, ax, ay, 25, 25, depth=1)
+        if ax == NARROW_X:
+            # The well keeps to the columns that answer: its rim shows above and
+            # below the button, and the plate beside it.
+            P.bevel(img, ax, ay - 1, NARROW_W, 27, 1, raised=False, light=(126, 134, 140), dark=(12, 14, 16))
+            P.fill(img, ax + 1, ay, NARROW_W - 2, 25, (0, 0, 0))
+        else:
+            P.sunken_box(img, ax, ay, 25, 25, depth=1)
     nx, ny, n = MAP_NAME
     P.sunken_box(img, nx - 2, ny - 2, 7 * n + 4, 20)
     for gx, gy in NUMBERS:

@@ -68,10 +68,15 @@ def title_preview(title, panel, sheet, font_rgb):
     for p, (x, y) in enumerate(art_title.PLAYER_BOXES):
         row = 425 if cpu[p] else 400
         blit(win, x, y, sheet[row:row + 25, 25 * p:25 * p + 25])
+    nw = art_sheet.NARROW_W
+    (rx, ry), (px, py) = art_sheet.NARROW_RAISED, art_sheet.NARROW_PRESSED
     for left, right in [art_title.MAP_ARROWS] + art_title.ROW_ARROWS:
         blit(win, left[0], left[1], sheet[50:75, 0:25])
-        blit(win, right[0], right[1], sheet[50:75, 25:50])
-    blit(win, 420, 240, sheet[75:100, 25:50])  # one arrow held down
+        if right[0] == art_title.NARROW_X:
+            blit(win, right[0], right[1], sheet[ry:ry + 25, rx:rx + nw])
+        else:
+            blit(win, right[0], right[1], sheet[50:75, 25:50])
+    blit(win, 420, 240, sheet[py:py + 25, px:px + nw])  # one arrow held down
     return win
 
 
@@ -85,8 +90,21 @@ def sample_map(w, h):
     return P.to_u8(img)
 
 
+def aim(panel, bearing, power, tint):
+    """The needle on the dial and the mark in the power gauge, as the game draws them."""
+    cx, cy, r = art_panel.DIAL
+    a = np.radians(bearing)
+    for k in range(20):
+        dx, dy = np.sin(a) * k, np.cos(a) * k
+        panel[cy - int(np.copysign(np.floor(abs(dy) + 0.5), dy)),
+              cx + int(np.copysign(np.floor(abs(dx) + 0.5), dx))] = tint
+    gx, gy, gw, gh = art_panel.GAUGE
+    level = gy + gh - 1 - min(power, 99) // 2
+    panel[level - 1:level + 1, gx + 1:gx + gw - 1] = tint
+
+
 def panel_preview(panel, sheet, font_rgb):
-    """The panel as is, and below it in play with a red silo selected."""
+    """The panel as is, and below it in play with a red silo selected, aimed at 045 with power 60."""
     live = panel.copy()
     closeup = sample_map(100, 50)
     for x, y, flag in ((46, 21, 2), (14, 8, 1), (78, 34, 1), (70, 6, 4)):
@@ -101,6 +119,7 @@ def panel_preview(panel, sheet, font_rgb):
     blittext(live, 492, 7, "60", font_rgb)
     for x, cell in ((420, 0), (445, 25), (475, 0), (500, 25)):
         blit(live, x, 30, sheet[50:75, cell:cell + 25])
+    aim(live, 45, 60, (255, 96, 96))
     gap = np.full((6, panel.shape[1], 3), 24, dtype=np.uint8)
     return np.concatenate([panel, gap, live], axis=0)
 
