@@ -19,6 +19,14 @@ void blankpanel();
 // Option defaults and side colours.
 void initvars();
 
+// The player's settings file: none until the front end names one (vantor-sim names none unless told).
+void settingsfile(const std::string& path);
+// The options of the last game started, over the defaults; a damaged file is passed over with a line
+// on stderr, and a map that is gone leaves the first map chosen.
+void loadsettings();
+// Writes the options of the game being started.
+void savesettings();
+
 // Maps.
 void loadmaps();
 // Starts placing units on the chosen map pair, which is read and checked first. False, with the

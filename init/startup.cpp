@@ -34,6 +34,7 @@ void initgame() {
     initdisplay();
     loadmaps();
     initvars();
+    loadsettings();
     inittimer();
 }
 

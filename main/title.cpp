@@ -106,6 +106,7 @@ void print2(uint16_t x, uint16_t y, int value) {
 void start_or_refuse() {
     std::string why;
     if (startgame(&why)) {
+        savesettings();
         PlayResource("SFXAppearing");
         showcaption("placing units");
         return;

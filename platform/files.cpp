@@ -1,9 +1,11 @@
-// Listing and reading files of the working directory.
+// Listing, reading and writing files: the maps of the working directory, the player's settings.
 #include "platform/files.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -93,6 +95,44 @@ ReadStatus read_file(const std::string& name, size_t max_size, std::vector<unsig
         return ReadStatus::Unreadable;
     }
     return ReadStatus::Ok;
+}
+
+bool write_file(const std::string& name, const std::string& text, std::string* error) {
+    std::error_code ec;
+    fs::path path(name);
+    if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+    if (ec) {
+        if (error) *error = ec.message();
+        return false;
+    }
+    std::string temporary = name + ".new";
+    {
+        std::unique_ptr<std::FILE, FileCloser> f(std::fopen(temporary.c_str(), "wb"));
+        bool written = f && std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
+        // A full disk may only show when the data is flushed.
+        if (!written || std::fflush(f.get()) != 0) {
+            if (error) *error = std::strerror(errno);
+            f.reset();
+            fs::remove(temporary, ec);
+            return false;
+        }
+    }
+    fs::rename(temporary, name, ec);
+    if (ec) {
+        if (error) *error = ec.message();
+        fs::remove(temporary, ec);
+        return false;
+    }
+    return true;
+}
+
+std::string config_path(const std::string& name) {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    // An empty or relative XDG_CONFIG_HOME is to be ignored.
+    if (xdg && xdg[0] == '/') return std::string(xdg) + "/" + name;
+    const char* home = std::getenv("HOME");
+    if (home && home[0]) return std::string(home) + "/.config/" + name;
+    return std::string();
 }
 
 }  // namespace plat

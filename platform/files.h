@@ -1,4 +1,4 @@
-// Listing and reading files of the working directory.
+// Listing, reading and writing files: the maps of the working directory, the player's settings.
 #pragma once
 
 #include <cstddef>
@@ -20,5 +20,13 @@ enum class ReadStatus { Ok, Missing, Directory, TooLarge, Unreadable };
 // Reads a whole regular file of at most max_size bytes into *data. Anything that is not a regular file
 // (a folder, a pipe, a device) is not opened.
 ReadStatus read_file(const std::string& name, size_t max_size, std::vector<unsigned char>* data);
+
+// Writes a whole file through a temporary beside it, so that a reader never sees half of it, and
+// makes its folder first. False with a reason in *error when it cannot.
+bool write_file(const std::string& name, const std::string& text, std::string* error);
+
+// Where the player's configuration file of that name belongs: $XDG_CONFIG_HOME/name, else
+// $HOME/.config/name; empty when neither is set.
+std::string config_path(const std::string& name);
 
 }  // namespace plat

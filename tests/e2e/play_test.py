@@ -9,7 +9,7 @@ silos, and starts a game on the default map. It selects a silo of the side to pl
 aims it with the dial and the power bar at a unit of another side, fires, watches the missile fly
 and explode, aborts the game, waits for the game-over lettering and the title, and closes the
 window, which must end the game with code 0, with nothing on its standard error and nothing written
-to its directory or home. With --valgrind the game runs under memcheck, and any memory error or
+to its directory or home but the settings file, which holds the options the game was started with. With --valgrind the game runs under memcheck, and any memory error or
 leak makes its exit code 1.
 
 What the window must show comes from vantor-sim given the same clicks. The intro and the title
@@ -448,10 +448,20 @@ class PlayTest:
             raise Failure(f"the game ended with code {code}; stderr: {errors}")
         if errors:
             raise Failure(f"the game wrote to its standard error: {errors}")
-        left = [str(p.relative_to(self.tmp)) for d in (self.workdir, self.home) for p in d.rglob("*")]
+        # The one file a game leaves is the player's settings, with the options it was started with.
+        settings = self.home / ".config" / "vantor" / "settings"
+        expected = ("map World", "cities 14", "silos 8", "submarines 3", "skill 20", "players 4",
+                    "computer 0 1 0 0", "fast 0")
+        if not settings.is_file():
+            raise Failure("the game did not save its settings in ~/.config/vantor/settings")
+        lines = [line for line in settings.read_text().splitlines() if not line.startswith("#")]
+        if tuple(lines) != expected:
+            raise Failure(f"the saved settings are {lines}, not {list(expected)}")
+        left = [str(p.relative_to(self.tmp)) for d in (self.workdir, self.home) for p in d.rglob("*")
+                if not (p == settings or p in settings.parents)]
         if left:
             raise Failure(f"the game left files behind: {left}")
-        self.log("closed: code 0, nothing written")
+        self.log("closed: code 0, nothing written but the settings")
 
     def run(self):
         self.t0 = time.monotonic()

@@ -74,6 +74,10 @@ class Case:
         """Starts the game in workdir, run_as the command that runs it (another user, a shell), and
         vantor-sim to compare it with over sim_dir (workdir unless said), as the same user."""
         env = game_environment(self.home, self.x_server().display)
+        # Each start from the default options, as vantor-sim has them, with a settings folder of its
+        # own that the other user may write as well.
+        self.launches = getattr(self, "launches", 0) + 1
+        env["XDG_CONFIG_HOME"] = str(self.make_dir(f"config-{self.launches}", 0o777))
         env.update(env_changes)
         self.game = Game(self.args.vantor, workdir, env, self.tmp, self.args.close, run_as)
         self.game.wait_window()

@@ -29,8 +29,10 @@ fail() {
     exit 1
 }
 
-# The real X11 driver, silent sound, and no shader cache left in the home directory.
+# The real X11 driver, silent sound, and no shader cache or settings left in the home directory:
+# every run starts from the default options.
 export MESA_SHADER_CACHE_DIR="$SMOKE_TMP/mesa"
+export XDG_CONFIG_HOME="$SMOKE_TMP/config"
 export SDL_AUDIODRIVER=dummy
 unset SDL_VIDEODRIVER WAYLAND_DISPLAY
 

@@ -1,16 +1,18 @@
 // vantor-sim: runs the game headless from a script of ticks, clicks and looks at its state.
-//   vantor-sim [--dir DIR] [--seed N] [SCRIPT]
+//   vantor-sim [--dir DIR] [--seed N] [--settings FILE] [SCRIPT]
 //   vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME] [--check]
 // Changes to DIR, starts the game over the off-screen window, sets the seed, then runs SCRIPT
 // (or standard input) one command a line, or plays N computer-only games. See tests/sim/README.md.
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 
 #include "app/app.h"
+#include "init/init.h"
 #include "model/globals.h"
 #include "parse.h"
 #include "platform/null.h"
@@ -21,13 +23,14 @@ namespace {
 
 struct Options {
     std::string dir;
+    std::string settings;
     long long seed = -1;
     std::string script;
     sim::TournamentOptions tournament;
 };
 
 constexpr const char* kUsage =
-    "usage: vantor-sim [--dir DIR] [--seed N] [SCRIPT]\n"
+    "usage: vantor-sim [--dir DIR] [--seed N] [--settings FILE] [SCRIPT]\n"
     "       vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME]\n"
     "                  [--check] [--max-ticks N] [--no-timing]\n";
 
@@ -40,6 +43,9 @@ bool parse_options(int argc, char** argv, Options* options) {
         bool has_value = i + 1 < argc;
         if (arg == "--dir" && has_value) {
             options->dir = argv[++i];
+        } else if (arg == "--settings" && has_value) {
+            // Like the script, a relative path means the caller's directory.
+            options->settings = std::filesystem::absolute(argv[++i]).string();
         } else if (arg == "--seed" && has_value) {
             try {
                 options->seed = sim::parse_int(argv[++i], 0, 65535, "seed");
@@ -96,6 +102,8 @@ int main(int argc, char** argv) {
 
     // A tournament prints its games, not their sounds.
     if (!tournament) plat::set_sound_observer(print_sound);
+    // Scenarios stay reproducible: no settings are read or written unless asked for.
+    settingsfile(options.settings);
     if (!openwindow(nullptr, 1)) {
         std::fprintf(stderr, "vantor-sim: the window cannot be opened\n");
         return sim::kExitFailed;
