@@ -55,7 +55,7 @@ void list_builtin_maps() {
     }
     for (const std::string& base : names) {
         std::string tac = base + ".tac";
-        if (plat::find_resource("MAP", (base + ".map").c_str()) && plat::find_resource("MAP", tac.c_str()))
+        if (plat::has_resource("MAP", (base + ".map").c_str()) && plat::has_resource("MAP", tac.c_str()))
             add_map(base, true);
     }
 }

@@ -6,6 +6,13 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 
 namespace plat {
 
@@ -23,9 +30,7 @@ void ensure_sizes() {
     }
 }
 
-}  // namespace
-
-const Resource* find_resource(const char* type, const char* name) {
+Resource* lookup(const char* type, const char* name) {
     if (!type || !name) return nullptr;
     ensure_sizes();
     for (size_t i = 0; i < kResourceCount; i++) {
@@ -34,6 +39,31 @@ const Resource* find_resource(const char* type, const char* name) {
     }
     return nullptr;
 }
+
+#ifdef __EMSCRIPTEN__
+// A resource the page serves as a file of its own: the game waits while the browser fetches it.
+bool fetch(Resource* res) {
+    void* bytes = nullptr;
+    int size = 0, error = 0;
+    emscripten_wget_data((std::string("maps/") + res->name).c_str(), &bytes, &size, &error);
+    if (error || !bytes) return false;
+    res->data = static_cast<const unsigned char*>(bytes);
+    res->size = static_cast<size_t>(size);
+    return true;
+}
+#endif
+
+}  // namespace
+
+const Resource* find_resource(const char* type, const char* name) {
+    Resource* res = lookup(type, name);
+#ifdef __EMSCRIPTEN__
+    if (res && !res->data && !fetch(res)) return nullptr;
+#endif
+    return res;
+}
+
+bool has_resource(const char* type, const char* name) { return lookup(type, name) != nullptr; }
 
 const Resource* resource_table(size_t* count) {
     ensure_sizes();
@@ -44,6 +74,18 @@ const Resource* resource_table(size_t* count) {
 void release_resource_pages(const void* data, size_t size) {
     if (!data || size == 0) return;
     ensure_sizes();
+#ifdef __EMSCRIPTEN__
+    // A fetched file is given back whole, to be fetched again (from the browser's cache) if wanted.
+    for (size_t i = 0; i < kResourceCount; i++) {
+        if (kResources[i].data == data && std::strcmp(kResources[i].type, "MAP") == 0) {
+            std::free(const_cast<unsigned char*>(kResources[i].data));
+            kResources[i].data = nullptr;
+            kResources[i].size = 0;
+        }
+    }
+    (void)size;
+    return;
+#endif
     auto begin = reinterpret_cast<uintptr_t>(data);
     bool builtin = false;
     for (size_t i = 0; i < kResourceCount && !builtin; i++) {

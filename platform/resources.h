@@ -13,7 +13,12 @@ struct Resource {
 };
 
 // The resource of that type and name, both compared case-insensitively; null when there is none.
+// In the browser the built-in maps are files beside the page, fetched here the first time they are
+// wanted (null when that fails).
 const Resource* find_resource(const char* type, const char* name);
+
+// Whether there is such a resource, without fetching it.
+bool has_resource(const char* type, const char* name);
 
 // Every built-in resource, in the order of their names.
 const Resource* resource_table(size_t* count);

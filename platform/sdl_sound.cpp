@@ -45,6 +45,10 @@ void ignore_alsa_error(const char* /*file*/, int /*line*/, const char* /*functio
 // Without a sound card the ALSA library prints a page of complaints while SDL looks for a device.
 // The one line we print says it all, so ALSA's own messages are turned off when it is present.
 void quiet_alsa() {
+#ifdef __EMSCRIPTEN__
+    // The browser plays through Web Audio: there is no ALSA to quiet.
+    return;
+#endif
     using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
     void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
     if (!alsa) return;

@@ -2,6 +2,9 @@
 // game's messages, and the tick timer, all on the main thread. On a desktop large enough the
 // window is shown at two or three times the game's size, each pixel a square block.
 #include <SDL.h>
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 
 #include <algorithm>
 #include <climits>
@@ -68,6 +71,10 @@ int g_quit_code = 0;
 // SDL falls back to an off-screen driver when there is no desktop. The game wants a window that
 // someone can see, so unless SDL_VIDEODRIVER names a driver it may use only X11 or Wayland.
 bool choose_video_driver() {
+#ifdef __EMSCRIPTEN__
+    // In the browser the page's canvas is the display.
+    return true;
+#endif
     const char* chosen = SDL_GetHint(SDL_HINT_VIDEODRIVER);
     if (chosen && *chosen) return true;
     std::string drivers;
@@ -115,6 +122,11 @@ constexpr int kMaxScale = 3;
 // The largest scale, 3 or 2, at which the window and its frame fit the usable area of the desktop
 // (without its panels); 1 when neither fits.
 int choose_scale(int width, int height) {
+#ifdef __EMSCRIPTEN__
+    // In the browser the page scales the canvas itself.
+    (void)width, (void)height;
+    return 1;
+#endif
     SDL_Rect usable;
     if (SDL_GetDisplayUsableBounds(0, &usable) != 0) return 1;
     for (int scale = kMaxScale; scale > 1; scale--) {
@@ -398,6 +410,30 @@ void kill_timer(Window* hwnd, uint32_t id) {
     std::erase_if(hwnd->timers, [id](const Timer& t) { return t.id == id; });
 }
 
+namespace {
+
+#ifdef __EMSCRIPTEN__
+// The browser cannot block: the wait yields to it in short sleeps, looking for an event after each.
+// A hidden tab wakes late, and the tick then due fires once, as on the desktop.
+constexpr unsigned kWebPollMs = 25;
+
+int wait_event(SDL_Event* event, int wait_ms) {
+    uint64_t until = wait_ms < 0 ? UINT64_MAX : SDL_GetTicks64() + static_cast<uint64_t>(wait_ms);
+    for (;;) {
+        if (SDL_PollEvent(event)) return 1;
+        uint64_t now = SDL_GetTicks64();
+        if (now >= until) return 0;
+        emscripten_sleep(static_cast<unsigned>(std::min<uint64_t>(until - now, kWebPollMs)));
+    }
+}
+#else
+int wait_event(SDL_Event* event, int wait_ms) {
+    return wait_ms < 0 ? SDL_WaitEvent(event) : SDL_WaitEventTimeout(event, wait_ms);
+}
+#endif
+
+}  // namespace
+
 // Events come before ticks; with neither, sleeps until the next tick is due or an event arrives.
 bool get_message(Message* msg) {
     Message local;
@@ -425,7 +461,7 @@ bool get_message(Message* msg) {
             if (take_due_tick(out)) return true;
             continue;
         }
-        int got = wait < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, wait);
+        int got = wait_event(&event, wait);
         queue_empty = got != 1;
         if (got == 1 && translate_event(event, out)) return true;
     }

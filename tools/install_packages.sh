@@ -1,14 +1,16 @@
 #!/bin/bash
-# Installs the Debian packages of tools/packages.txt that are missing, with apt-get as root or
-# through sudo. Quiet and quick when everything is there already.
+# Installs the Debian packages of tools/packages.txt that are missing (or those named as arguments),
+# with apt-get as root or through sudo. Quiet and quick when everything is there already.
 set -euo pipefail
 list="$(dirname "$(readlink -f "$0")")/packages.txt"
 
-wanted=()
-while read -r package _; do
-    [[ -z $package || $package == \#* ]] && continue
-    wanted+=("$package")
-done <"$list"
+wanted=("$@")
+if ((${#wanted[@]} == 0)); then
+    while read -r package _; do
+        [[ -z $package || $package == \#* ]] && continue
+        wanted+=("$package")
+    done <"$list"
+fi
 # One query for all of them; a package dpkg has never heard of is simply not in the answer.
 installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${wanted[@]}" 2>/dev/null | awk '/ install ok installed$/ {print $1}' || true)
 missing=()
