@@ -1,0 +1,166 @@
+// The browser build in Debian's Chromium, driven headless: the page shows the same intro and title
+// as vantor-sim, pixel for pixel; title clicks do what they do in vantor-sim; a game of four
+// computer sides plays to its end and returns to the title; nothing is written to the console.
+//
+//   node web_test.mjs --site SITE --sim VANTOR_SIM --artefacts DIR
+import { execFileSync } from "node:child_process";
+import { createServer } from "node:http";
+import { mkdtempSync, mkdirSync, readFileSync, writeFileSync, existsSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { extname, join, normalize } from "node:path";
+import puppeteer from "puppeteer-core";
+
+const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
+  a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
+const WIDTH = 600, HEIGHT = 460;
+const started = Date.now();
+const log = (text) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${text}`);
+class Failure extends Error {}
+
+// ---- the site, served on loopback as a static host serves it ----
+const TYPES = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm",
+                ".png": "image/png" };
+function serve(site) {
+  const server = createServer((req, res) => {
+    const path = normalize(decodeURIComponent(new URL(req.url, "http://x").pathname)).replace(/^\/+/, "");
+    const file = join(site, path || "index.html");
+    if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404).end(); return; }
+    res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream" });
+    res.end(readFileSync(file));
+  });
+  return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
+}
+
+// ---- what vantor-sim shows for the same clicks: 24-bit BMPs read into RGB arrays ----
+function readBmp(path) {
+  const b = readFileSync(path);
+  const offset = b.readUInt32LE(10), w = b.readInt32LE(18), h = b.readInt32LE(22), stride = (w * 3 + 3) & ~3;
+  const rgb = new Uint8Array(w * Math.abs(h) * 3);
+  for (let y = 0; y < Math.abs(h); y++) {
+    const row = offset + (h > 0 ? Math.abs(h) - 1 - y : y) * stride;
+    for (let x = 0; x < w; x++) for (let c = 0; c < 3; c++) rgb[(y * w + x) * 3 + c] = b[row + x * 3 + 2 - c];
+  }
+  return rgb;
+}
+function simPictures(lines) {
+  const dir = mkdtempSync(join(tmpdir(), "vantor-web-sim-"));
+  const script = lines.map((l) => (l.startsWith("shot ") ? `screenshot ${l.slice(5)}.bmp` : l)).join("\n") + "\n";
+  execFileSync(args.sim, ["--dir", dir], { input: script });
+  const shots = {};
+  for (const l of lines) if (l.startsWith("shot ")) shots[l.slice(5)] = readBmp(join(dir, `${l.slice(5)}.bmp`));
+  return shots;
+}
+
+// ---- the page ----
+async function canvasPixels(page) {
+  const data = await page.evaluate(() => {
+    const c = document.getElementById("canvas");
+    return Array.from(c.getContext("2d").getImageData(0, 0, c.width, c.height).data);
+  });
+  const rgb = new Uint8Array(WIDTH * HEIGHT * 3);
+  for (let i = 0, j = 0; i < data.length; i += 4) { rgb[j++] = data[i]; rgb[j++] = data[i + 1]; rgb[j++] = data[i + 2]; }
+  return rgb;
+}
+function differing(a, b) {
+  let n = 0;
+  for (let i = 0; i < a.length; i += 3) if (a[i] !== b[i] || a[i + 1] !== b[i + 1] || a[i + 2] !== b[i + 2]) n++;
+  return n;
+}
+function savePpm(name, rgb) {
+  writeFileSync(join(args.artefacts, `${name}.ppm`), Buffer.concat([Buffer.from(`P6 ${WIDTH} ${HEIGHT} 255\n`), Buffer.from(rgb)]));
+}
+async function waitFor(what, check, seconds) {
+  const until = Date.now() + seconds * 1000;
+  for (;;) {
+    const got = await check();
+    if (got) return got;
+    if (Date.now() > until) throw new Failure(`gave up after ${seconds} s waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+async function waitForPicture(page, what, expected, seconds) {
+  let last = null;
+  try {
+    await waitFor(what, async () => { last = await canvasPixels(page); return differing(last, expected) === 0; }, seconds);
+  } catch (e) {
+    savePpm(`${what}-page`, last);
+    savePpm(`${what}-expected`, expected);
+    throw new Failure(`${e.message}: ${differing(last, expected)} pixels differ (pictures in ${args.artefacts})`);
+  }
+  log(`${what}: the page equals vantor-sim's picture`);
+}
+// A click at game coordinates, through the page's scaling of the canvas.
+async function click(page, x, y) {
+  const box = await (await page.$("#canvas")).boundingBox();
+  const s = box.width / WIDTH;
+  await page.mouse.click(box.x + (x + 0.5) * s, box.y + (y + 0.5) * s);
+}
+
+async function main() {
+  mkdirSync(args.artefacts, { recursive: true });
+  const server = await serve(args.site);
+  const url = `http://127.0.0.1:${server.address().port}/`;
+  const profile = mkdtempSync(join(tmpdir(), "vantor-web-chromium-"));
+  const browser = await puppeteer.launch({
+    executablePath: "/usr/bin/chromium",
+    headless: true,
+    userDataDir: profile,
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+           "--disable-component-update", "--disable-sync", "--autoplay-policy=no-user-gesture-required"],
+  });
+  const problems = [];
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1280, height: 1000 });
+    page.on("console", (m) => { if (m.type() === "error") problems.push(`console: ${m.text()}`); });
+    page.on("pageerror", (e) => problems.push(`page error: ${e.message}`));
+    page.on("requestfailed", (r) => problems.push(`request failed: ${r.url()}`));
+    await page.goto(url);
+    const title = await page.title();
+    if (title !== "Vantor") throw new Failure(`the page's title is "${title}"`);
+
+    const sim = simPictures(["tick 20", "shot intro", "click 300 200", "shot title", "click 270 250", "shot cities"]);
+    await waitForPicture(page, "intro", sim.intro, 30);
+    // The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the
+    // click goes again until the title comes.
+    for (let attempt = 1; ; attempt++) {
+      await click(page, 300, 200);
+      try {
+        await waitForPicture(page, "title", sim.title, attempt < 5 ? 1 : 5);
+        break;
+      } catch (e) {
+        if (attempt >= 5) throw e;
+      }
+    }
+    await click(page, 270, 250);
+    await waitForPicture(page, "one more city", sim.cities, 5);
+
+    // Four computer sides on the built-in World map, small forces, fast play: to the end and back.
+    for (const x of [160, 190, 220, 250]) await click(page, x, 340);
+    for (let i = 0; i < 16; i++) await click(page, 160, 250);   // cities down to 1
+    for (let i = 0; i < 3; i++) await click(page, 160, 295);    // no submarines
+    for (let i = 0; i < 2; i++) await click(page, 315, 250);    // silos down to 2
+    for (let i = 0; i < 4; i++) await click(page, 315, 295);    // skill 0: the computer aims true
+    await page.keyboard.press("f");
+    await click(page, 380, 340);
+    await waitFor("play to begin", async () => / to fire/.test(await page.title()), 20);
+    log(`play began: "${await page.title()}"`);
+    const over = await waitFor("the game to end", async () => {
+      const t = await page.title();
+      return / wins| no side left/.test(t) && t;
+    }, 240);
+    log(`game over: "${over}"`);
+    await waitFor("the title screen again", async () => (await page.title()) === "Vantor", 30);
+    log("back on the title screen");
+    if (problems.length) throw new Failure(problems.join("\n"));
+    log("no errors in the console");
+  } finally {
+    await browser.close();
+    server.close();
+  }
+}
+
+main().then(() => { console.log("PASS"); process.exit(0); }, (e) => {
+  console.error(`FAIL: ${e instanceof Failure ? e.message : e.stack}`);
+  process.exit(1);
+});
