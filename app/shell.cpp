@@ -59,6 +59,9 @@ int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, 
             mouseclick(static_cast<uint16_t>(bits & 0xFFFFu), static_cast<uint16_t>(bits >> 16));
             return 0;
         }
+        case plat::WM_DROPFILES:
+            mapsadded();
+            return 0;
         case plat::WM_KEYDOWN:
             keypress(wParam);
             return 0;

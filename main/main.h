@@ -28,6 +28,8 @@ void starttitle();
 void clicktitle(uint16_t x, uint16_t y);
 void titleinfo();
 void blankicons2();
+// Map files were added to the working directory: the list is made again, the chosen map kept.
+void mapsadded();
 
 // Turns, selection and elimination.
 // Once every unit is placed: the capitals, a random side to move first, and the map shown.

@@ -146,6 +146,15 @@ void clicktitle(uint16_t x, uint16_t y) {
     }
 }
 
+void mapsadded() {
+    std::string chosen = num_maps > 0 && cur_map < num_maps ? filelist[cur_map].letter : "";
+    loadmaps();
+    cur_map = 0;
+    for (int i = 0; i < num_maps; i++)
+        if (chosen == filelist[i].letter) cur_map = static_cast<uint8_t>(i);
+    if (timer_mode == MODE_TITLE) titleinfo();
+}
+
 void titleinfo() {
     char line[kNameLength + 1];
     std::memset(line, ' ', kNameLength);

@@ -413,6 +413,15 @@ void kill_timer(Window* hwnd, uint32_t id) {
 namespace {
 
 #ifdef __EMSCRIPTEN__
+// Whether the page has added map files to the working directory since the last look.
+bool maps_added() {
+    return EM_ASM_INT({
+        const added = Module.mapsAdded || 0;
+        Module.mapsAdded = 0;
+        return added;
+    }) != 0;
+}
+
 // The browser cannot block: the wait yields to it in short sleeps, looking for an event after each.
 // A hidden tab wakes late, and the tick then due fires once, as on the desktop.
 constexpr unsigned kWebPollMs = 25;
@@ -446,6 +455,12 @@ bool get_message(Message* msg) {
         // Whatever the last message drew goes on screen before the loop waits again.
         if (g_window) present(g_window);
         if (g_quit || !g_window) return quit_message(out);
+#ifdef __EMSCRIPTEN__
+        if (maps_added()) {
+            *out = Message{g_window, WM_DROPFILES, 0, 0};
+            return true;
+        }
+#endif
         SDL_Event event;
         int wait = ms_until_tick();
         // A sound device left quiet is closed before the sleep; it may want a word again later.

@@ -16,6 +16,7 @@ enum : uint32_t {
     WM_TIMER = 0x0113,
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
+    WM_DROPFILES = 0x0233,  // map files were added to the working directory (the browser's file button)
 };
 
 struct Window;

@@ -5,9 +5,10 @@
 //   node web_test.mjs --site SITE --sim VANTOR_SIM --artefacts DIR
 import { execFileSync } from "node:child_process";
 import { createServer } from "node:http";
-import { mkdtempSync, mkdirSync, readFileSync, writeFileSync, existsSync } from "node:fs";
+import { copyFileSync, mkdtempSync, mkdirSync, readFileSync, writeFileSync, existsSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { extname, join, normalize } from "node:path";
+import { basename, dirname, extname, join, normalize } from "node:path";
+import { fileURLToPath } from "node:url";
 import puppeteer from "puppeteer-core";
 
 const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
@@ -42,8 +43,9 @@ function readBmp(path) {
   }
   return rgb;
 }
-function simPictures(lines) {
+function simPictures(lines, maps = []) {
   const dir = mkdtempSync(join(tmpdir(), "vantor-web-sim-"));
+  for (const map of maps) copyFileSync(map, join(dir, basename(map)));
   const script = lines.map((l) => (l.startsWith("shot ") ? `screenshot ${l.slice(5)}.bmp` : l)).join("\n") + "\n";
   execFileSync(args.sim, ["--dir", dir], { input: script });
   const shots = {};
@@ -134,6 +136,49 @@ async function main() {
     }
     await click(page, 270, 250);
     await waitForPicture(page, "one more city", sim.cities, 5);
+
+    // A pair of the player's own, added with the page's file button: listed before the built-in
+    // maps under the same rules as on the desktop, a bad pair refused with its line at the start.
+    const maps = mkdtempSync(join(tmpdir(), "vantor-web-maps-"));
+    const quad = join(dirname(fileURLToPath(import.meta.url)), "../sim/impact-last-launcher/Quad");
+    copyFileSync(`${quad}.map`, join(maps, "Mine.map"));
+    copyFileSync(`${quad}.tac`, join(maps, "Mine.tac"));
+    writeFileSync(join(maps, "Bad.map"), "not a picture");
+    copyFileSync(`${quad}.tac`, join(maps, "Bad.tac"));
+    const mine = [join(maps, "Mine.map"), join(maps, "Mine.tac")];
+    const both = [...mine, join(maps, "Bad.map"), join(maps, "Bad.tac")];
+    const prefix = ["tick 20", "click 300 200", "click 270 250"];
+    const simMine = simPictures([...prefix, "shot mine"], mine);
+    const simBad = simPictures([...prefix, "click 380 340", "shot bad"], both);
+    const simKept = simPictures(["tick 20", "click 300 200", "shot kept"], both);
+    // The page says which files it added once they are written; the game then takes them in.
+    const added = async (files) => {
+      await (await page.$("#mapfiles")).uploadFile(...files);
+      const last = basename(files[files.length - 1]);
+      await page.waitForFunction((name) => document.getElementById("status").textContent.includes(name) &&
+                                           Module.mapsAdded === 0, { timeout: 10000 }, last);
+    };
+    await added(mine);
+    await click(page, 160, 207);  // the chosen map stays World: the previous one is Mine
+    await waitForPicture(page, "own map listed", simMine.mine, 5);
+    await added(both.slice(2));
+    await click(page, 160, 207);  // before Mine comes Bad
+    await click(page, 380, 340);
+    await waitForPicture(page, "bad pair refused", simBad.bad, 5);
+    // The pairs are kept in the browser for the next visit.
+    await page.reload();
+    await waitForPicture(page, "intro again", sim.intro, 30);
+    for (let attempt = 1; ; attempt++) {
+      await click(page, 300, 200);
+      try {
+        await waitForPicture(page, "own maps kept", simKept.kept, attempt < 5 ? 1 : 5);
+        break;
+      } catch (e) {
+        if (attempt >= 5) throw e;
+      }
+    }
+    log("own maps: listed, refused when bad, kept for the next visit");
+    for (let i = 0; i < 2; i++) await click(page, 425, 207);  // on to World
 
     // Four computer sides on the built-in World map, small forces, fast play: to the end and back.
     for (const x of [160, 190, 220, 250]) await click(page, x, 340);
