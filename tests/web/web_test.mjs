@@ -97,6 +97,19 @@ async function click(page, x, y) {
   const s = box.width / WIDTH;
   await page.mouse.click(box.x + (x + 0.5) * s, box.y + (y + 0.5) * s);
 }
+// The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the
+// click goes again until the title comes.
+async function clickPastIntro(page, what, expected) {
+  for (let attempt = 1; ; attempt++) {
+    await click(page, 300, 200);
+    try {
+      await waitForPicture(page, what, expected, attempt < 5 ? 1 : 5);
+      return;
+    } catch (e) {
+      if (attempt >= 5) throw e;
+    }
+  }
+}
 
 async function main() {
   mkdirSync(args.artefacts, { recursive: true });
@@ -123,17 +136,7 @@ async function main() {
 
     const sim = simPictures(["tick 20", "shot intro", "click 300 200", "shot title", "click 270 250", "shot cities"]);
     await waitForPicture(page, "intro", sim.intro, 30);
-    // The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the
-    // click goes again until the title comes.
-    for (let attempt = 1; ; attempt++) {
-      await click(page, 300, 200);
-      try {
-        await waitForPicture(page, "title", sim.title, attempt < 5 ? 1 : 5);
-        break;
-      } catch (e) {
-        if (attempt >= 5) throw e;
-      }
-    }
+    await clickPastIntro(page, "title", sim.title);
     await click(page, 270, 250);
     await waitForPicture(page, "one more city", sim.cities, 5);
 
@@ -168,15 +171,7 @@ async function main() {
     // The pairs are kept in the browser for the next visit.
     await page.reload();
     await waitForPicture(page, "intro again", sim.intro, 30);
-    for (let attempt = 1; ; attempt++) {
-      await click(page, 300, 200);
-      try {
-        await waitForPicture(page, "own maps kept", simKept.kept, attempt < 5 ? 1 : 5);
-        break;
-      } catch (e) {
-        if (attempt >= 5) throw e;
-      }
-    }
+    await clickPastIntro(page, "own maps kept", simKept.kept);
     log("own maps: listed, refused when bad, kept for the next visit");
     for (let i = 0; i < 2; i++) await click(page, 425, 207);  // on to World
 
