@@ -1,5 +1,5 @@
-// Figures of the browser build in headless Chromium, on loopback: the time from navigation to the
-// first drawn frame, the bytes a static host sends with gzip before that frame and in all, and the
+// Figures of the browser build in headless Chromium, on loopback: the time from navigation (in a
+// browser already running, with an empty cache) to the first drawn frame, the bytes a static host sends with gzip before that frame and in all, and the
 // main thread's CPU while the title screen waits.
 //   node tools/web/measure.mjs [SITE]      (needs `npm ci` in tests/web; SITE: build/web/game/site)
 import { createRequire } from "node:module";
@@ -16,23 +16,33 @@ const puppeteer = require("puppeteer-core");
 const site = resolve(process.argv[2] || join(root, "build/web/game/site"));
 const TYPES = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm", ".png": "image/png" };
 
-// Every response gzipped, as a static host serves them; the bytes sent are counted.
+// Every response gzipped, as a static host serves them, compressed once beforehand (a host keeps
+// them compressed); the bytes sent are counted.
 let sent = 0;
+const compressed = {};
 const server = createServer((req, res) => {
   const file = join(site, new URL(req.url, "http://x").pathname.slice(1) || "index.html");
   if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404).end(); return; }
-  const body = gzipSync(readFileSync(file), { level: 9 });
+  const body = compressed[file] || (compressed[file] = gzipSync(readFileSync(file), { level: 9 }));
   sent += body.length;
   res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream", "Content-Encoding": "gzip" });
   res.end(body);
 });
 await new Promise((r) => server.listen(0, "127.0.0.1", r));
+for (const name of ["index.html", "vantor.js", "vantor.wasm", "favicon.png"]) {
+  compressed[join(site, name)] = gzipSync(readFileSync(join(site, name)), { level: 9 });
+}
 const browser = await puppeteer.launch({
   executablePath: "/usr/bin/chromium", headless: true, userDataDir: mkdtempSync(join(tmpdir(), "vantor-measure-")),
   args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
          "--disable-component-update", "--disable-sync"],
 });
+// A player's browser is running already when they follow the link: the browser is started and
+// shown a blank page first, and the game's page then comes with an empty cache, as on a first visit.
+const blank = await browser.newPage();
+await blank.goto("about:blank");
 const page = await browser.newPage();
+await page.setCacheEnabled(false);
 await page.setViewport({ width: 1280, height: 1000 });
 const t0 = Date.now();
 await page.goto(`http://127.0.0.1:${server.address().port}/`);
