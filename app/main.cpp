@@ -1,9 +1,40 @@
-// The game's entry point on the desktop: the player's settings live in the usual configuration folder.
+// The game's entry point on the desktop: the player's settings live in the usual configuration folder,
+// and every game played in the window is kept as a replay in the usual data folder.
+//   vantor                 plays
+//   vantor --replay FILE   plays a replay back
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "app/app.h"
 #include "init/init.h"
 #include "platform/files.h"
+#include "replay/file.h"
+#include "replay/stream.h"
 
-int main(int /*argc*/, char** /*argv*/) {
+namespace {
+
+// The replays kept in the folder: the newest fifty.
+constexpr size_t kReplaysKept = 50;
+
+void keep(replay::Recording&& game) {
+    std::string why;
+    if (replay::keep_replay(replay::replay_folder(), game, kReplaysKept, &why).empty())
+        std::fprintf(stderr, "vantor: the replay of this game is not kept: %s\n", why.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     settingsfile(plat::config_path("vantor/settings"));
-    return WinMain(nullptr, nullptr, "", 1);
+    if (argc == 3 && std::strcmp(argv[1], "--replay") == 0) return playreplay(argv[2]);
+    if (argc > 1) {
+        std::fprintf(stderr, "usage: vantor [--replay FILE]\n");
+        return 2;
+    }
+    replay::Recorder recorder(keep);
+    replay::set_listener(&recorder);
+    int code = WinMain(nullptr, nullptr, "", 1);
+    replay::set_listener(nullptr);
+    return code;
 }

@@ -1,9 +1,10 @@
-// The window shell: start-up, the message loop and the window procedure.
+// The window shell: start-up, the message loop, the window procedure and its one way in.
 #include "app/app.h"
 
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "replay/stream.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ constexpr const char* kClassName = "VTR Window Class";
 
 bool openwindow(void* hThisInst, int /*nWinMode*/) {
     hInst = hThisInst;
-    if (!plat::register_class(kClassName, WindowFunction)) return false;
+    if (!plat::register_class(kClassName, feed)) return false;
     hwnd = plat::create_window(kClassName, "Vantor", CLIENT_WIDTH, CLIENT_HEIGHT);
     if (!hwnd) return false;
     plat::show_window(hwnd);
@@ -30,6 +31,16 @@ int WinMain(void* hThisInst, void* /*hPrevInst*/, const char* /*lpszArgs*/, int 
     plat::Message msg;
     while (plat::get_message(&msg)) plat::dispatch_message(&msg);
     return static_cast<int>(msg.wParam);
+}
+
+int32_t feed(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
+    replay::Listener* listener = replay::listener();
+    if (!listener) return WindowFunction(window, message, wParam, lParam);
+    plat::Message msg{window, message, wParam, lParam};
+    listener->before(msg);
+    int32_t result = WindowFunction(window, message, wParam, lParam);
+    listener->after(msg);
+    return result;
 }
 
 void misctext() {

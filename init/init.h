@@ -32,6 +32,9 @@ void loadmaps();
 // Starts placing units on the chosen map pair, which is read and checked first. False, with the
 // title screen's one-line reason in *why and nothing of the title screen changed, when it is refused.
 bool startgame(std::string* why);
+// Reads and decodes the named pair, built in or from the directory, as startgame does; on success the
+// two pictures are the caller's, else both are null and *why is the title screen's one-line reason.
+bool readmappair(const char* name, bool builtin, plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why);
 // Releases the map pictures of a game, as the end of the game over does; safe when there are none.
 void releasemap();
 // Decodes the bytes of name.map and name.tac and checks them for the options of the next game. On success

@@ -217,19 +217,25 @@ void loadmaps() {
     list_builtin_maps();
 }
 
+bool readmappair(const char* name, bool builtin, plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why) {
+    *mainmap = *tacmap = nullptr;
+    std::string base = name;
+    PictureBytes map, tac;
+    return read_picture(base, "map", builtin, &map, why) && read_picture(base, "tac", builtin, &tac, why) &&
+           decodemappair(name, map.data, map.size, tac.data, tac.size, mainmap, tacmap, why);
+}
+
 bool startgame(std::string* why) {
     if (num_maps == 0 || cur_map >= num_maps) return refuse("NO MAP TO PLAY ON", why);
     // Both files are read and checked before anything of the running title screen changes.
-    std::string base = filelist[cur_map].letter;
-    bool builtin = map_builtin[cur_map];
-    PictureBytes map, tac;
     std::string reason;
     plat::Bitmap* mainmap = nullptr;
     plat::Bitmap* tacmap = nullptr;
-    if (!read_picture(base, "map", builtin, &map, &reason) || !read_picture(base, "tac", builtin, &tac, &reason) ||
-        !decodemappair(base.c_str(), map.data, map.size, tac.data, tac.size, &mainmap, &tacmap, &reason))
+    if (!readmappair(filelist[cur_map].letter, map_builtin[cur_map], &mainmap, &tacmap, &reason))
         return refuse(reason, why);
     releasemap();
+    loaded_map = filelist[cur_map];
+    loaded_builtin = map_builtin[cur_map];
     hMainmap = mainmap;
     hTacticalmap = tacmap;
     cursor_on = false;
@@ -247,6 +253,8 @@ bool startgame(std::string* why) {
 }
 
 void releasemap() {
+    loaded_map = filename{};
+    loaded_builtin = false;
     if (MapDC && MapDC->bitmap == hMainmap) plat::select_bitmap(MapDC, nullptr);
     plat::delete_bitmap(hMainmap);
     hMainmap = nullptr;

@@ -49,6 +49,8 @@ void timerops() {
 }
 
 void repaint() {
+    // A paint only draws: the scratch surface gets back the bitmap it held.
+    plat::Bitmap* held = MapDC ? MapDC->bitmap : nullptr;
     switch (timer_mode) {
         case MODE_PLACING:
             blankpanel();
@@ -80,6 +82,7 @@ void repaint() {
         default:
             break;
     }
+    plat::select_bitmap(MapDC, held);
 }
 
 void mouseclick(uint16_t x, uint16_t y) {

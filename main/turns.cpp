@@ -158,7 +158,7 @@ void clickunit(uint16_t x, uint16_t y) {
 }
 
 void clickabort(uint16_t x, uint16_t y) {
-    if (!(x > 260 && x < 340 && y > 405 && y < 455)) return;
+    if (!in_abort_button(x, y)) return;
     PlayResource("SFXBoom");
     for (int b = 0; b < num_players && b < NUM_SIDES; b++) alive[b] = false;
     for (weapon& w : item) {

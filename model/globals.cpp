@@ -3,7 +3,7 @@
 
 #include <type_traits>
 
-#define VANTOR_GLOBAL(type, name, dims, start, key, limit) type name dims = {start};
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) thread_local type name dims = {start};
 #include "model/globals_list.h"
 #undef VANTOR_GLOBAL
 

@@ -61,6 +61,8 @@ VANTOR_GLOBAL(weapon, item, [NUM_UNITS], weapon{}, nullptr, 0)          // unit 
 VANTOR_GLOBAL(icbm, shot, [NUM_SHOTS], icbm{}, nullptr, 0)            // missile slots
 VANTOR_GLOBAL(bool, map_builtin, [MAX_MAPS], false, nullptr, 0)   // the listed map is built in, not a pair of files
 VANTOR_GLOBAL(uint32_t, sidecols, [NUM_SIDES], 0, nullptr, 0)     // the four territory colours
+VANTOR_GLOBAL(filename, loaded_map, , filename{}, nullptr, 0)     // the map pair of the game in play; empty with none
+VANTOR_GLOBAL(bool, loaded_builtin, , false, nullptr, 0)         // that pair is built in
 
 // Window and drawing surfaces.
 VANTOR_GLOBAL(plat::Window*, hwnd, , nullptr, nullptr, 0)

@@ -35,3 +35,6 @@ constexpr int CLOSEUP_HEIGHT = 50;
 // The bitmap font: 7 x 16 glyphs side by side.
 constexpr int GLYPH_WIDTH = 7;
 constexpr int GLYPH_HEIGHT = 16;
+
+// The Abort button on the panel; its edges do not count.
+constexpr bool in_abort_button(int x, int y) { return x > 260 && x < 340 && y > 405 && y < 455; }

@@ -14,6 +14,15 @@ public:
     uint8_t at_destination() const;
     uint8_t next_diagonal() const;
 
+    // Hands every field to visit, in a fixed order: the state hash and the snapshot read and write them.
+    template <typename Visit>
+    void fields(Visit&& visit) {
+        visit(curx), visit(cury), visit(curz), visit(destx), visit(desty), visit(destz);
+        visit(alwaysx), visit(alwaysy), visit(alwaysz), visit(sometimesx), visit(sometimesy), visit(sometimesz);
+        visit(rarelyx), visit(rarelyy), visit(rarelyz), visit(bigdiff), visit(meddiff), visit(smldiff);
+        visit(medbig_counter), visit(smlmed_counter);
+    }
+
 private:
     int16_t destz;
     int8_t alwaysx, alwaysy, alwaysz;

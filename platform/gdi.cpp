@@ -35,6 +35,11 @@ Bitmap* select_bitmap(Surface* surface, Bitmap* bitmap) {
 
 void mark_dirty(Bitmap* bitmap, int x, int y, int w, int h) {
     if (!bitmap || w <= 0 || h <= 0) return;
+    if (!bitmap->rows_changed.empty()) {
+        int top = std::max(y, 0);
+        int bottom = std::min(y + h, bitmap->height);
+        for (int row = top; row < bottom; row++) bitmap->rows_changed[static_cast<size_t>(row)] = 1;
+    }
     int x1 = x + w;
     int y1 = y + h;
     if (bitmap->dirty_x0 >= bitmap->dirty_x1) {

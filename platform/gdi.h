@@ -23,6 +23,10 @@ struct Bitmap {
     std::vector<Colour> pixels;
     // Area drawn since the window last showed it (x0 >= x1 when clean); only the window's bitmap is shown.
     int dirty_x0 = 0, dirty_y0 = 0, dirty_x1 = 0, dirty_y1 = 0;
+    // A hash of each row, kept by whoever hashes the picture, and a flag for each row drawn since
+    // (both empty until the first hash): a hash a tick reads only the rows that changed.
+    std::vector<uint64_t> row_hashes;
+    std::vector<uint8_t> rows_changed;
 };
 
 // A drawing surface: draws into whichever bitmap is selected into it.
@@ -50,7 +54,8 @@ Colour get_pixel(const Surface* surface, int x, int y);
 // Does nothing outside the bitmap.
 void set_pixel(Surface* surface, int x, int y, Colour colour);
 
-// Marks a rectangle of a bitmap as drawn; blit and set_pixel do this themselves.
+// Marks a rectangle of a bitmap as drawn, for the window and for the row hashes; blit and set_pixel
+// do this themselves, and code that writes pixels directly must call it.
 void mark_dirty(Bitmap* bitmap, int x, int y, int w, int h);
 void clear_dirty(Bitmap* bitmap);
 

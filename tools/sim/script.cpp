@@ -31,7 +31,7 @@ public:
     void run(const std::string& command, const Args& args);
 
 private:
-    void send(uint32_t message, uint32_t wparam, int32_t lparam) { WindowFunction(window_, message, wparam, lparam); }
+    void send(uint32_t message, uint32_t wparam, int32_t lparam) { feed(window_, message, wparam, lparam); }
     void tick() { send(plat::WM_TIMER, 1, 0); }
     void mouse(const Args& args, bool press, bool release);
     void pixel(const Args& args);

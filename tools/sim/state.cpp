@@ -31,14 +31,14 @@ constexpr Kind kind_of() {
 struct Global {
     const char* name;  // the state key; null for a global the state line leaves out
     Kind kind;
-    void* ptr;
+    void* (*where)();  // the global in this thread's set
     long long max;  // the largest value a set accepts; for Text the buffer size
 };
 
 // Every global of the game's list; those with a key are the state keys, in output order.
 // A script can set every one of them but maps.
 constexpr Global kGlobals[] = {
-#define VANTOR_GLOBAL(type, name, dims, start, key, limit) {key, kind_of<decltype(name)>(), &name, limit},
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) {key, kind_of<decltype(name)>(), []() -> void* { return &name; }, limit},
 #include "model/globals_list.h"
 #undef VANTOR_GLOBAL
 };
@@ -55,17 +55,17 @@ std::string_view bounded(const char* text, size_t size) { return {text, strnlen(
 
 std::string value_json(const Global& g) {
     switch (g.kind) {
-        case Kind::U8: return std::to_string(*static_cast<uint8_t*>(g.ptr));
-        case Kind::U16: return std::to_string(*static_cast<uint16_t*>(g.ptr));
-        case Kind::Bool: return json_bool(*static_cast<bool*>(g.ptr));
+        case Kind::U8: return std::to_string(*static_cast<uint8_t*>(g.where()));
+        case Kind::U16: return std::to_string(*static_cast<uint16_t*>(g.where()));
+        case Kind::Bool: return json_bool(*static_cast<bool*>(g.where()));
         case Kind::Bool4: {
             JsonArray a;
-            for (int i = 0; i < NUM_SIDES; i++) a.raw(json_bool(static_cast<bool*>(g.ptr)[i]));
+            for (int i = 0; i < NUM_SIDES; i++) a.raw(json_bool(static_cast<bool*>(g.where())[i]));
             return a.str();
         }
         case Kind::U32x4: {
             JsonArray a;
-            for (int i = 0; i < NUM_SIDES; i++) a.raw(std::to_string(static_cast<uint32_t*>(g.ptr)[i]));
+            for (int i = 0; i < NUM_SIDES; i++) a.raw(std::to_string(static_cast<uint32_t*>(g.where())[i]));
             return a.str();
         }
         case Kind::Maps: {
@@ -74,7 +74,7 @@ std::string value_json(const Global& g) {
                 a.raw(json_string(bounded(filelist[i].letter, MAP_NAME_SIZE)));
             return a.str();
         }
-        case Kind::Text: return json_string(bounded(static_cast<char*>(g.ptr), static_cast<size_t>(g.max)));
+        case Kind::Text: return json_string(bounded(static_cast<char*>(g.where()), static_cast<size_t>(g.max)));
         case Kind::Other: break;
     }
     return "null";
@@ -184,21 +184,21 @@ void set_global(const std::vector<std::string>& args) {
         switch (g.kind) {
             case Kind::U8:
                 expect_count(args, 2, "set " + name + " VALUE");
-                *static_cast<uint8_t*>(g.ptr) = static_cast<uint8_t>(parse_int(args[1], 0, g.max, g.name));
+                *static_cast<uint8_t*>(g.where()) = static_cast<uint8_t>(parse_int(args[1], 0, g.max, g.name));
                 return;
             case Kind::U16:
                 expect_count(args, 2, "set " + name + " VALUE");
-                *static_cast<uint16_t*>(g.ptr) = static_cast<uint16_t>(parse_int(args[1], 0, g.max, g.name));
+                *static_cast<uint16_t*>(g.where()) = static_cast<uint16_t>(parse_int(args[1], 0, g.max, g.name));
                 return;
             case Kind::Bool:
                 expect_count(args, 2, "set " + name + " true|false");
-                *static_cast<bool*>(g.ptr) = parse_bool(args[1], g.name);
+                *static_cast<bool*>(g.where()) = parse_bool(args[1], g.name);
                 return;
             case Kind::Bool4: {
                 expect_count(args, 5, "set " + name + " B0 B1 B2 B3");
                 bool values[NUM_SIDES];
                 for (int i = 0; i < NUM_SIDES; i++) values[i] = parse_bool(args[1 + i], g.name);
-                std::memcpy(g.ptr, values, sizeof values);
+                std::memcpy(g.where(), values, sizeof values);
                 return;
             }
             case Kind::U32x4: {
@@ -206,7 +206,7 @@ void set_global(const std::vector<std::string>& args) {
                 uint32_t values[NUM_SIDES];
                 for (int i = 0; i < NUM_SIDES; i++)
                     values[i] = static_cast<uint32_t>(parse_int(args[1 + i], 0, g.max, g.name));
-                std::memcpy(g.ptr, values, sizeof values);
+                std::memcpy(g.where(), values, sizeof values);
                 return;
             }
             case Kind::Maps: throw ScriptError{"maps cannot be set"};
@@ -216,8 +216,8 @@ void set_global(const std::vector<std::string>& args) {
                 std::string text = join_words(args, 1);
                 if (text.size() >= static_cast<size_t>(g.max))
                     throw ScriptError{name + " holds at most " + std::to_string(g.max - 1) + " characters"};
-                std::memset(g.ptr, 0, static_cast<size_t>(g.max));
-                std::memcpy(g.ptr, text.data(), text.size());
+                std::memset(g.where(), 0, static_cast<size_t>(g.max));
+                std::memcpy(g.where(), text.data(), text.size());
                 return;
             }
         }

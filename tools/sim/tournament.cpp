@@ -42,7 +42,7 @@ public:
     int run();
 
 private:
-    void send(uint32_t message, int32_t lparam) { WindowFunction(window_, message, 0, lparam); }
+    void send(uint32_t message, int32_t lparam) { feed(window_, message, 0, lparam); }
     void click(int x, int y);
     bool tick(long long game);
     std::string replay() const;

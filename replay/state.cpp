@@ -1,0 +1,401 @@
+// The state hash and the snapshot: one walk over the game's globals, field by field in a fixed order
+// and little-endian, feeds both, so that padding and the build never change a hash.
+#include "replay/state.h"
+
+#include <zlib.h>
+
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <type_traits>
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+#include "init/init.h"
+#include "main/main.h"
+#include "model/globals.h"
+#include "model/layout.h"
+
+namespace replay {
+
+static_assert(std::endian::native == std::endian::little, "the state is written as the machine holds it");
+
+namespace {
+
+constexpr char kMagic[4] = {'V', 'T', 'S', 'N'};
+constexpr uint32_t kVersion = 1;
+// A snapshot inflates to a few megabytes at most; anything claiming more is not one.
+constexpr uint32_t kMaxRaw = 16u * 1024 * 1024;
+
+// Globals of the clock's pace, not of the game: the timer's period is the front end's own, and fast play
+// goes into a snapshot, so that a replay keeps its pace, but not into the hash.
+constexpr bool left_out(std::string_view name, bool hashing) {
+    return name == "tick_ms" || (hashing && name == "fastplay");
+}
+
+template <typename T>
+constexpr bool is_handle() {
+    using E = std::remove_all_extents_t<T>;
+    return std::is_pointer_v<E> || std::is_same_v<E, plat::PaintRecord>;
+}
+
+// Appends fields to a byte buffer.
+struct Writer {
+    std::vector<uint8_t>& out;
+    template <typename T>
+    void scalar(const T& v) {
+        const auto* p = reinterpret_cast<const uint8_t*>(&v);
+        out.insert(out.end(), p, p + sizeof v);
+    }
+    void bytes(const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        out.insert(out.end(), b, b + n);
+    }
+};
+
+// Takes fields back from bytes; ok turns false, for good, at the first that is missing or out of range.
+struct Reader {
+    const uint8_t* at;
+    const uint8_t* end;
+    bool ok = true;
+    bool take(void* p, size_t n) {
+        if (!ok || static_cast<size_t>(end - at) < n) return ok = false;
+        std::memcpy(p, at, n);
+        at += n;
+        return true;
+    }
+    template <typename T>
+    void scalar(T& v) {
+        if constexpr (std::is_same_v<T, bool>) {
+            uint8_t b = 0;
+            if (take(&b, 1) && b > 1) ok = false;
+            v = b == 1;
+        } else {
+            take(&v, sizeof v);
+        }
+    }
+    void bytes(void* p, size_t n) { take(p, n); }
+};
+
+template <typename A, typename T>
+void io(A& a, T& v);
+
+template <typename A>
+void io_record(A& a, weapon& w) {
+    io(a, w.flag), io(a, w.side), io(a, w.x), io(a, w.y), io(a, w.name), io(a, w.old_power);
+    io(a, w.old_bearing), io(a, w.ammo), io(a, w.fact1), io(a, w.fact2), io(a, w.supplied), io(a, w.greynow);
+}
+
+template <typename A>
+void io_record(A& a, icbm& s) {
+    io(a, s.flag);
+    s.track.fields([&](auto& field) { io(a, field); });
+    io(a, s.xdest), io(a, s.ydest), io(a, s.size), io(a, s.xco), io(a, s.yco), io(a, s.col);
+}
+
+template <typename A>
+void io_record(A& a, filename& f) {
+    io(a, f.letter);
+}
+
+template <typename A, typename T>
+void io(A& a, T& v) {
+    if constexpr (std::is_same_v<T, bool>) {
+        a.scalar(v);
+    } else if constexpr (std::is_arithmetic_v<T>) {
+        a.scalar(v);
+    } else if constexpr (std::is_array_v<T>) {
+        using E = std::remove_extent_t<T>;
+        // Arrays of plain bytes go in one piece; a bool is checked one by one on the way back.
+        if constexpr (std::is_arithmetic_v<E> && !std::is_same_v<E, bool> && sizeof(E) == 1) {
+            a.bytes(v, sizeof v);
+        } else {
+            for (auto& e : v) io(a, e);
+        }
+    } else {
+        io_record(a, v);
+    }
+}
+
+// Every global of the game's state, in the order of the list.
+template <bool hashing, typename A>
+void io_globals(A& a) {
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) \
+    if constexpr (!is_handle<decltype(name)>() && !left_out(#name, hashing)) io(a, name);
+#include "model/globals_list.h"
+#undef VANTOR_GLOBAL
+}
+
+// The bitmaps a surface may hold, by number; 255 is one of none of these, 254 no surface at all.
+enum : uint8_t { kNone = 0, kOther = 255, kNoSurface = 254 };
+
+plat::Bitmap* const* const kKnown[] = {nullptr, &hMainmap, &hTacticalmap, &hFullimage,
+                                       &hPanelgfx, &hPanelimage, &hFontgfx, &hTitlegfx};
+
+uint8_t selection(const plat::Surface* surface) {
+    if (!surface) return kNoSurface;
+    if (!surface->bitmap) return kNone;
+    for (uint8_t i = 1; i < std::size(kKnown); i++)
+        if (surface->bitmap == *kKnown[i]) return i;
+    return kOther;
+}
+
+uint64_t hash_bytes(const void* p, size_t n, uint64_t seed_value = 0) { return XXH3_64bits_withSeed(p, n, seed_value); }
+
+// A picture's hash from the hashes of its rows, of which only the rows drawn since are read again.
+uint64_t picture_hash(plat::Bitmap* b) {
+    if (!b) return 0;
+    auto rows = static_cast<size_t>(b->height);
+    if (b->rows_changed.size() != rows) {
+        b->rows_changed.assign(rows, 1);
+        b->row_hashes.assign(rows, 0);
+    }
+    auto width = static_cast<size_t>(b->width);
+    for (size_t y = 0; y < rows; y++) {
+        if (!b->rows_changed[y]) continue;
+        b->row_hashes[y] = hash_bytes(b->pixels.data() + y * width, width * sizeof(plat::Colour));
+        b->rows_changed[y] = 0;
+    }
+    return hash_bytes(b->row_hashes.data(), rows * sizeof(uint64_t), (width << 32) | rows);
+}
+
+// Where the window's picture and the map pictures may be copied from, as bases for a picture's rows.
+enum Base : uint8_t { kZero, kFileMain, kFileTac, kMainmap, kFullimage, kTitle, kPanel, kBases };
+
+struct Placed {
+    const plat::Bitmap* bitmap = nullptr;
+    int dy = 0;
+};
+
+struct Bases {
+    Placed at[kBases];
+};
+
+// Row y of target as a base places it; null where the base has no such row.
+const plat::Colour* base_row(const Placed& p, int y, int width) {
+    if (!p.bitmap || p.bitmap->width != width) return nullptr;
+    int row = y - p.dy;
+    if (row < 0 || row >= p.bitmap->height) return nullptr;
+    return p.bitmap->pixels.data() + static_cast<size_t>(row) * static_cast<size_t>(width);
+}
+
+// A picture as rows, each the exclusive-or with the row of whichever candidate base is nearest, three
+// bytes a pixel: a row as its base has it is all zeros, which compress to next to nothing.
+void write_picture(Writer& w, const plat::Bitmap* b, const Bases& bases, std::initializer_list<Base> candidates) {
+    uint8_t present = b ? 1 : 0;
+    w.scalar(present);
+    if (!b) return;
+    auto width = static_cast<uint16_t>(b->width);
+    auto height = static_cast<uint16_t>(b->height);
+    w.scalar(width), w.scalar(height);
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; y++) {
+        const plat::Colour* pixels = b->pixels.data() + static_cast<size_t>(y) * width;
+        Base best = kZero;
+        const plat::Colour* best_row = nullptr;
+        int best_same = -1;
+        for (Base c : candidates) {
+            const plat::Colour* r = base_row(bases.at[c], y, width);
+            if (!r) continue;
+            int same = 0;
+            for (int x = 0; x < width; x++) same += pixels[x] == r[x];
+            if (same > best_same) best = c, best_row = r, best_same = same;
+        }
+        for (int x = 0; x < width; x++) {
+            plat::Colour c = pixels[x] ^ (best_row ? best_row[x] : 0);
+            row[3 * x] = static_cast<uint8_t>(c), row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
+            row[3 * x + 2] = static_cast<uint8_t>(c >> 16);
+        }
+        w.scalar(static_cast<uint8_t>(best));
+        w.bytes(row.data(), row.size());
+    }
+}
+
+struct BitmapDeleter {
+    void operator()(plat::Bitmap* b) const { plat::delete_bitmap(b); }
+};
+using Owned = std::unique_ptr<plat::Bitmap, BitmapDeleter>;
+
+// The picture back from its rows; null with *present false when there was none. False when malformed.
+bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int want_height) {
+    uint8_t present = 0;
+    r.scalar(present);
+    if (!r.ok || present > 1) return false;
+    if (!present) return true;
+    uint16_t width = 0, height = 0;
+    r.scalar(width), r.scalar(height);
+    if (!r.ok || width != want_width || height != want_height) return false;
+    Owned b(plat::create_bitmap(width, height));
+    if (!b) return false;
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; y++) {
+        uint8_t base = 0;
+        r.scalar(base);
+        r.bytes(row.data(), row.size());
+        if (!r.ok || base >= kBases) return false;
+        const plat::Colour* from = base == kZero ? nullptr : base_row(bases.at[base], y, width);
+        if (base != kZero && !from) return false;
+        plat::Colour* pixels = b->pixels.data() + static_cast<size_t>(y) * width;
+        for (int x = 0; x < width; x++) {
+            plat::Colour c = row[3 * x] | row[3 * x + 1] << 8 | static_cast<plat::Colour>(row[3 * x + 2]) << 16;
+            pixels[x] = c ^ (from ? from[x] : 0);
+        }
+    }
+    *out = std::move(b);
+    return true;
+}
+
+std::vector<uint8_t> globals_bytes() {
+    std::vector<uint8_t> bytes;
+    bytes.reserve(32 * 1024);
+    Writer w{bytes};
+    io_globals<false>(w);
+    return bytes;
+}
+
+bool refuse(std::string* why, const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+}
+
+}  // namespace
+
+uint64_t state_hash() {
+    thread_local std::vector<uint8_t> bytes;
+    bytes.clear();
+    Writer w{bytes};
+    io_globals<true>(w);
+    uint8_t held[] = {selection(MapDC), selection(TactDC), selection(FullDC)};
+    w.bytes(held, sizeof held);
+    uint64_t pictures[] = {picture_hash(hMainmap), picture_hash(hTacticalmap), picture_hash(hFullimage)};
+    w.bytes(pictures, sizeof pictures);
+    return hash_bytes(bytes.data(), bytes.size());
+}
+
+uint64_t map_hash(const plat::Bitmap* mainmap, const plat::Bitmap* tacmap) {
+    uint64_t h = 0;
+    for (const plat::Bitmap* b : {mainmap, tacmap}) {
+        if (!b) continue;
+        uint64_t size = static_cast<uint64_t>(b->width) << 32 | static_cast<uint32_t>(b->height);
+        h = hash_bytes(b->pixels.data(), b->pixels.size() * sizeof(plat::Colour), h ^ size);
+    }
+    return h;
+}
+
+std::vector<uint8_t> take_snapshot() {
+    std::vector<uint8_t> raw = globals_bytes();
+    Writer w{raw};
+    uint8_t held[] = {selection(MapDC), selection(TactDC), selection(FullDC)};
+    w.bytes(held, sizeof held);
+    w.scalar(map_hash(hMainmap, hTacticalmap));
+
+    // The map pictures as their files give them, then the map with its icons over the clean map, then
+    // the window over whichever of the pictures it shows.
+    Bases bases;
+    bases.at[kFileMain] = {hMainmap, 0};
+    bases.at[kFileTac] = {hTacticalmap, 0};
+    write_picture(w, hMainmap, bases, {kFileMain});
+    write_picture(w, hTacticalmap, bases, {kFileTac});
+    bases.at[kMainmap] = {hMainmap, 0};
+    write_picture(w, hFullimage, bases, {kMainmap});
+    bases.at[kFullimage] = {hFullimage, 0};
+    bases.at[kTitle] = {hTitlegfx, 0};
+    bases.at[kPanel] = {hPanelimage, PANEL_Y};
+    write_picture(w, WinDC ? WinDC->bitmap : nullptr, bases, {kFullimage, kMainmap, kTitle, kPanel});
+
+    uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<uint8_t> out(sizeof kMagic + 8 + packed_size);
+    std::memcpy(out.data(), kMagic, sizeof kMagic);
+    auto raw_size = static_cast<uint32_t>(raw.size());
+    std::memcpy(out.data() + 4, &kVersion, 4);
+    std::memcpy(out.data() + 8, &raw_size, 4);
+    compress2(out.data() + 12, &packed_size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED);
+    out.resize(12 + packed_size);
+    return out;
+}
+
+bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
+    if (size < 12 || std::memcmp(data, kMagic, sizeof kMagic) != 0) return refuse(why, "not a snapshot");
+    uint32_t version = 0, raw_size = 0;
+    std::memcpy(&version, data + 4, 4);
+    std::memcpy(&raw_size, data + 8, 4);
+    if (version != kVersion)
+        return refuse(why, "a snapshot of version " + std::to_string(version) + ", not " + std::to_string(kVersion));
+    if (raw_size > kMaxRaw) return refuse(why, "a damaged snapshot");
+    std::vector<uint8_t> raw(raw_size);
+    uLongf got = raw_size;
+    if (uncompress(raw.data(), &got, data + 12, static_cast<uLong>(size - 12)) != Z_OK || got != raw_size)
+        return refuse(why, "a damaged snapshot");
+
+    // The globals go in first, so that the map they name can be read; on any refusal they go back.
+    std::vector<uint8_t> before = globals_bytes();
+    auto put_back = [&](const std::string& reason) {
+        Reader back{before.data(), before.data() + before.size()};
+        io_globals<false>(back);
+        return refuse(why, reason);
+    };
+    Reader r{raw.data(), raw.data() + raw.size()};
+    io_globals<false>(r);
+    uint8_t held[3] = {};
+    uint64_t wanted_map = 0;
+    r.bytes(held, sizeof held);
+    r.scalar(wanted_map);
+    if (!r.ok) return put_back("a damaged snapshot");
+
+    Owned mainmap, tacmap;
+    if (loaded_map.letter[0]) {
+        plat::Bitmap* m = nullptr;
+        plat::Bitmap* t = nullptr;
+        std::string reason;
+        std::string name(loaded_map.letter, strnlen(loaded_map.letter, sizeof loaded_map.letter));
+        if (!readmappair(name.c_str(), loaded_builtin, &m, &t, &reason))
+            return put_back("the map " + name + " cannot be read: " + reason);
+        mainmap.reset(m), tacmap.reset(t);
+        if (map_hash(m, t) != wanted_map) return put_back("the map " + name + " is not the one this game was played on");
+    }
+
+    Bases bases;
+    bases.at[kFileMain] = {mainmap.get(), 0};
+    bases.at[kFileTac] = {tacmap.get(), 0};
+    Owned shown, territory, full, window;
+    bool ok = read_picture(r, bases, &shown, MAP_WIDTH, MAP_HEIGHT) &&
+              read_picture(r, bases, &territory, MAP_WIDTH, MAP_HEIGHT);
+    bases.at[kMainmap] = {shown.get(), 0};
+    ok = ok && read_picture(r, bases, &full, MAP_WIDTH, MAP_HEIGHT);
+    bases.at[kFullimage] = {full.get(), 0};
+    bases.at[kTitle] = {hTitlegfx, 0};
+    bases.at[kPanel] = {hPanelimage, PANEL_Y};
+    plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
+    ok = ok && read_picture(r, bases, &window, client ? client->width : 0, client ? client->height : 0);
+    if (!ok || r.at != r.end || !shown != !loaded_map.letter[0]) return put_back("a damaged snapshot");
+    // A surface that held a bitmap of none of the kinds known (a scratch copy) is restored empty.
+    for (uint8_t& h : held)
+        if (h == kOther) h = kNone;
+    for (uint8_t h : held)
+        if (h != kNoSurface && h >= std::size(kKnown)) return put_back("a damaged snapshot");
+
+    // Everything is read: the game's own pictures give way to the snapshot's.
+    plat::select_bitmap(MapDC, nullptr);
+    plat::select_bitmap(TactDC, nullptr);
+    plat::delete_bitmap(hMainmap);
+    plat::delete_bitmap(hTacticalmap);
+    plat::delete_surface(FullDC);
+    plat::delete_bitmap(hFullimage);
+    hMainmap = shown.release();
+    hTacticalmap = territory.release();
+    hFullimage = full.release();
+    FullDC = held[2] == kNoSurface ? nullptr : plat::create_surface();
+    plat::Surface* surfaces[] = {MapDC, TactDC, FullDC};
+    for (int i = 0; i < 3; i++)
+        if (held[i] != kNoSurface && held[i] != kNone) plat::select_bitmap(surfaces[i], *kKnown[held[i]]);
+    if (client && window) {
+        client->pixels = window->pixels;
+        plat::mark_dirty(client, 0, 0, client->width, client->height);
+    }
+    pacetimer();
+    return true;
+}
+
+}  // namespace replay

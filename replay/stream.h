@@ -1,0 +1,77 @@
+// The input stream: every message that can change the game, stamped with the number of ticks before it.
+// The window procedure's one way in (feed, in app/) tells the thread's listener of each message it
+// passes on; a Recorder is the listener that writes a game down from its Start press to its end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace replay {
+
+// A press, a release, a key or maps added, after `tick` ticks of the game's recording. The ticks
+// themselves are not listed: a stream has so many ticks, and its inputs fall between them.
+struct Input {
+    uint32_t tick = 0;
+    uint32_t message = 0;
+    uint32_t wParam = 0;
+    int32_t lParam = 0;
+};
+
+// A tick, a press, a release, a key or maps added. A paint only draws, and the rest go to the platform.
+bool changes_state(uint32_t message);
+
+// Told of every message on its way to the window procedure, before and after it is handled.
+class Listener {
+public:
+    virtual ~Listener() = default;
+    virtual void before(const plat::Message& msg) = 0;
+    virtual void after(const plat::Message& msg) = 0;
+};
+
+// The listener of this thread's game; null for none.
+void set_listener(Listener* listener);
+Listener* listener();
+
+// A recorded game: its state at the Start press, the inputs from there, and hashes to check it by.
+struct Recording {
+    std::vector<uint8_t> start;     // the snapshot taken as the Start press was handled
+    std::string map;                // the map pair it is played on, and whether it is built in
+    bool builtin = false;
+    uint64_t map_hash = 0;
+    uint8_t players = 0;            // sides in the game, and which of them the computer plays
+    uint8_t computer = 0;           // bit k: side k
+    uint32_t ticks = 0;             // ticks from the Start press to the end
+    std::vector<Input> inputs;
+    std::vector<uint64_t> checkpoints;  // the state hash at tick 0, 10, 20, ... up to ticks
+    uint64_t final_hash = 0;        // after the last input
+    bool finished = false;          // the game reached the title screen again; false: cut short
+};
+
+// Ticks between two recorded hashes.
+constexpr uint32_t kCheckpointTicks = 10;
+
+// Records every game that is started from the title screen, and hands it over when it ends: back at
+// the title screen, or cut short when the window closes.
+class Recorder : public Listener {
+public:
+    using Done = std::function<void(Recording&&)>;
+    explicit Recorder(Done done) : done_(std::move(done)) {}
+    void before(const plat::Message& msg) override;
+    void after(const plat::Message& msg) override;
+    // Hands over the game being recorded, if any, as cut short.
+    void finish();
+    bool recording() const { return recording_; }
+
+private:
+    void begin();
+    Done done_;
+    bool recording_ = false;
+    uint8_t mode_before_ = 0;
+    Recording game_;
+};
+
+}  // namespace replay
