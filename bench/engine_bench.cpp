@@ -1,5 +1,6 @@
 // The engine benchmark: the cost of one tick in play with 50 missiles in flight, and of a whole
-// computer-only game, each set against the 100 ms tick budget. Headless, as vantor-sim plays.
+// computer-only game, each set against the 100 ms tick budget; and the state hash, set against the
+// tick it follows. Headless, as vantor-sim plays.
 #include <benchmark/benchmark.h>
 #include <strings.h>
 
@@ -9,6 +10,7 @@
 #include "app/app.h"
 #include "model/globals.h"
 #include "platform/null.h"
+#include "replay/state.h"
 
 namespace {
 
@@ -120,6 +122,46 @@ void BM_TickWith50Missiles(benchmark::State& state) {
     report_budget(state, seconds, static_cast<double>(ticks));
 }
 BENCHMARK(BM_TickWith50Missiles)->Unit(benchmark::kMicrosecond);
+
+// The state hash after each tick of the same play as above, timed apart from the tick: the hash a
+// game can afford every tick. Also the size of a snapshot taken in the middle of it.
+void BM_StateHashWith50Missiles(benchmark::State& state) {
+    HeadlessGame game;
+    if (!game.ok() || !game.start(1)) {
+        state.SkipWithError("the game did not start");
+        return;
+    }
+    for (int i = 0; i < 400 && timer_mode == MODE_PLACING; i++) game.tick();
+    double tick_seconds = 0, hash_seconds = 0;
+    long ticks = 0;
+    uint64_t sink = 0;
+    size_t snapshot_bytes = 0;
+    while (state.KeepRunningBatch(200)) {
+        state.PauseTiming();
+        for (int i = 0; i < NUM_SHOTS; i++) launch_across(i, 7 * i);
+        state.ResumeTiming();
+        for (int n = 0; n < 200; n++) {
+            auto start = Clock::now();
+            game.tick();
+            auto ticked = Clock::now();
+            sink ^= replay::state_hash();
+            hash_seconds += std::chrono::duration<double>(Clock::now() - ticked).count();
+            tick_seconds += std::chrono::duration<double>(ticked - start).count();
+        }
+        ticks += 200;
+        if (snapshot_bytes == 0) snapshot_bytes = replay::take_snapshot().size();
+        if (timer_mode != MODE_PLAYING || !all_in_flight()) {
+            state.SkipWithError("the game ended or a missile landed during the measurement");
+            return;
+        }
+    }
+    benchmark::DoNotOptimize(sink);
+    state.counters["us_per_hash"] = hash_seconds / static_cast<double>(ticks) * 1e6;
+    state.counters["us_per_tick"] = tick_seconds / static_cast<double>(ticks) * 1e6;
+    state.counters["hash_to_tick"] = tick_seconds > 0 ? hash_seconds / tick_seconds : 0;
+    state.counters["snapshot_bytes"] = static_cast<double>(snapshot_bytes);
+}
+BENCHMARK(BM_StateHashWith50Missiles)->Unit(benchmark::kMicrosecond);
 
 // A whole game of four computer sides on World, from the start control to the game-over screen.
 void BM_ComputerOnlyGame(benchmark::State& state) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "model/equates.h"
 #include "model/motion.h"
@@ -20,6 +21,7 @@ struct weapon {
     uint8_t fact2;
     bool supplied;         // silo: claimed by a factory; city: the capital
     bool greynow;          // turned grey, icon still to be redrawn on the window
+    uint8_t spare = 0;     // fills the record out, so that its bytes are all fields and hash alike
 };
 
 // A silo or a submarine.
@@ -31,10 +33,12 @@ inline bool loadedlauncher(const weapon& w, uint8_t side) { return w.side == sid
 // One missile in flight or exploding.
 struct icbm {
     uint8_t flag;              // 1 while in use
+    uint8_t spare1 = 0;        // the spares fill the record out, so that its bytes are all fields
     motion track;              // x is map x + 1000, y map y, z progress 0..62
     int16_t xdest;             // blast centre
     int16_t ydest;
     uint8_t size;              // explosion frame counter, 0 in flight
+    uint8_t spare2 = 0;
     int16_t xco[TRAIL_LENGTH]; // trail, oldest first; -1 marks an empty entry
     uint16_t yco[TRAIL_LENGTH];
     uint32_t col[TRAIL_LENGTH];  // the clean map colour under each trail pixel
@@ -44,3 +48,8 @@ struct icbm {
 struct filename {
     char letter[MAP_NAME_SIZE];
 };
+
+// The state hash reads these records as bytes: none may have padding, whose bytes are anybody's.
+static_assert(std::has_unique_object_representations_v<weapon>);
+static_assert(std::has_unique_object_representations_v<icbm>);
+static_assert(std::has_unique_object_representations_v<filename>);

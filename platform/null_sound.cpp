@@ -6,8 +6,9 @@ namespace plat {
 
 namespace {
 
+// Each thread's games have a log of their own.
 SoundObserver g_observer = nullptr;
-std::vector<std::string> g_log;
+thread_local std::vector<std::string> g_log;
 
 }  // namespace
 

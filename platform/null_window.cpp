@@ -1,6 +1,7 @@
 // Headless window: an off-screen client area, no timer and no message queue. The driver and the
 // tests hand messages to the window procedure themselves.
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/null.h"
@@ -18,22 +19,30 @@ struct Window {
 
 namespace {
 
+// The one class, registered by every game that opens a window, on whichever thread it runs.
+std::mutex g_class_lock;
 std::string g_class;
 WindowProc g_proc = nullptr;
 
 }  // namespace
 
 bool register_class(const char* class_name, WindowProc proc) {
+    std::lock_guard<std::mutex> hold(g_class_lock);
     g_class = class_name;
     g_proc = proc;
     return proc != nullptr;
 }
 
 Window* create_window(const char* class_name, const char* caption, int width, int height) {
-    if (g_class != class_name || !g_proc) return nullptr;
+    WindowProc proc = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(g_class_lock);
+        if (g_class != class_name || !g_proc) return nullptr;
+        proc = g_proc;
+    }
     auto* window = new Window;
     window->caption = caption ? caption : "";
-    window->proc = g_proc;
+    window->proc = proc;
     window->client = create_bitmap(width, height);
     window->surface.bitmap = window->client;
     return window;

@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "replay/hash.h"
 
 #include "platform/files.h"
 
@@ -91,7 +90,7 @@ std::vector<uint8_t> encode_replay(const Recording& game) {
     o.put(static_cast<uint32_t>(game.checkpoints.size()));
     for (uint64_t h : game.checkpoints) o.put(h);
     o.put(game.final_hash);
-    o.put(static_cast<uint64_t>(XXH3_64bits(o.bytes.data(), o.bytes.size())));
+    o.put(static_cast<uint64_t>(hash64(o.bytes.data(), o.bytes.size())));
     return o.bytes;
 }
 
@@ -108,7 +107,7 @@ bool decode_replay(const uint8_t* data, size_t size, Recording* game, std::strin
     if (size < sizeof kMagic + 4 + 8) return refuse(why, "it is cut short");
     uint64_t sum = 0;
     std::memcpy(&sum, data + size - 8, 8);
-    bool sound = XXH3_64bits(data, size - 8) == sum;
+    bool sound = hash64(data, size - 8) == sum;
 
     Recording g;
     auto name_size = in.get<uint8_t>();

@@ -2,6 +2,7 @@
 // and little-endian, feeds both, so that padding and the build never change a hash.
 #include "replay/state.h"
 
+#include <xxhash.h>
 #include <zlib.h>
 
 #include <bit>
@@ -10,8 +11,7 @@
 #include <string_view>
 #include <type_traits>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "replay/hash.h"
 
 #include "init/init.h"
 #include "main/main.h"
@@ -29,10 +29,13 @@ constexpr uint32_t kVersion = 1;
 // A snapshot inflates to a few megabytes at most; anything claiming more is not one.
 constexpr uint32_t kMaxRaw = 16u * 1024 * 1024;
 
-// Globals of the clock's pace, not of the game: the timer's period is the front end's own, and fast play
-// goes into a snapshot, so that a replay keeps its pace, but not into the hash.
+// Left out: the timer's period, which is the front end's own. Fast play goes into a snapshot, so that a
+// replay keeps its pace, but not into the hash, being only the pace. Nor does the title's list of maps
+// to choose from, the largest global, which the rules read only at the Start press: the hash has the
+// chosen map's name and pictures.
 constexpr bool left_out(std::string_view name, bool hashing) {
-    return name == "tick_ms" || (hashing && name == "fastplay");
+    return name == "tick_ms" ||
+           (hashing && (name == "fastplay" || name == "filelist" || name == "map_builtin"));
 }
 
 template <typename T>
@@ -142,23 +145,26 @@ uint8_t selection(const plat::Surface* surface) {
     return kOther;
 }
 
-uint64_t hash_bytes(const void* p, size_t n, uint64_t seed_value = 0) { return XXH3_64bits_withSeed(p, n, seed_value); }
+uint64_t hash_bytes(const void* p, size_t n, uint64_t seed_value = 0) { return hash64(p, n, seed_value); }
 
 // A picture's hash from the hashes of its rows, of which only the rows drawn since are read again.
+// The last entry of row_hashes keeps the picture's hash while no row changes.
 uint64_t picture_hash(plat::Bitmap* b) {
     if (!b) return 0;
     auto rows = static_cast<size_t>(b->height);
     if (b->rows_changed.size() != rows) {
         b->rows_changed.assign(rows, 1);
-        b->row_hashes.assign(rows, 0);
+        b->row_hashes.assign(rows + 1, 0);
     }
+    const uint8_t* changed = b->rows_changed.data();
+    if (std::memchr(changed, 1, rows) == nullptr) return b->row_hashes[rows];
     auto width = static_cast<size_t>(b->width);
     for (size_t y = 0; y < rows; y++) {
-        if (!b->rows_changed[y]) continue;
+        if (!changed[y]) continue;
         b->row_hashes[y] = hash_bytes(b->pixels.data() + y * width, width * sizeof(plat::Colour));
         b->rows_changed[y] = 0;
     }
-    return hash_bytes(b->row_hashes.data(), rows * sizeof(uint64_t), (width << 32) | rows);
+    return b->row_hashes[rows] = hash_bytes(b->row_hashes.data(), rows * sizeof(uint64_t), (width << 32) | rows);
 }
 
 // Where the window's picture and the map pictures may be copied from, as bases for a picture's rows.
@@ -263,15 +269,53 @@ bool refuse(std::string* why, const std::string& reason) {
 }  // namespace
 
 uint64_t state_hash() {
-    thread_local std::vector<uint8_t> bytes;
-    bytes.clear();
-    Writer w{bytes};
-    io_globals<true>(w);
+    // Small globals are gathered as their bytes, large ones hashed where they lie and their hashes
+    // gathered; then one hash of all that, the surfaces' bitmaps and the pictures.
+    constexpr size_t kSmall = 64;
+    constexpr size_t kGathered = 0
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) \
+    + (is_handle<decltype(name)>() || left_out(#name, true) ? 0 : sizeof name <= kSmall ? sizeof name : 8)
+#include "model/globals_list.h"
+#undef VANTOR_GLOBAL
+        ;
+    uint8_t gathered[kGathered + 3 + 3 * 8];
+    size_t n = 0;
+    auto add = [&](const void* p, size_t size) {
+        std::memcpy(gathered + n, p, size);
+        n += size;
+    };
+    auto gather = [&](const auto& global) {
+        using T = std::remove_cvref_t<decltype(global)>;
+        using E = std::remove_all_extents_t<T>;
+        static_assert(std::has_unique_object_representations_v<E> || std::is_same_v<E, bool>,
+                      "a global of the state must be all fields, no padding");
+        if constexpr (std::is_same_v<T, icbm[NUM_SHOTS]>) {
+            // A free missile slot is filled afresh at its next launch: only the slots in use count.
+            thread_local icbm in_use[NUM_SHOTS];
+            uint8_t flags[NUM_SHOTS];
+            size_t used = 0;
+            for (int i = 0; i < NUM_SHOTS; i++) {
+                flags[i] = global[i].flag;
+                if (flags[i]) std::memcpy(&in_use[used++], &global[i], sizeof(icbm));
+            }
+            uint64_t h = hash_bytes(in_use, used * sizeof(icbm), hash_bytes(flags, sizeof flags));
+            add(&h, sizeof h);
+        } else if constexpr (sizeof global <= kSmall) {
+            add(&global, sizeof global);
+        } else {
+            uint64_t h = hash_bytes(&global, sizeof global);
+            add(&h, sizeof h);
+        }
+    };
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) \
+    if constexpr (!is_handle<decltype(name)>() && !left_out(#name, true)) gather(name);
+#include "model/globals_list.h"
+#undef VANTOR_GLOBAL
     uint8_t held[] = {selection(MapDC), selection(TactDC), selection(FullDC)};
-    w.bytes(held, sizeof held);
+    add(held, sizeof held);
     uint64_t pictures[] = {picture_hash(hMainmap), picture_hash(hTacticalmap), picture_hash(hFullimage)};
-    w.bytes(pictures, sizeof pictures);
-    return hash_bytes(bytes.data(), bytes.size());
+    add(pictures, sizeof pictures);
+    return hash_bytes(gathered, n);
 }
 
 uint64_t map_hash(const plat::Bitmap* mainmap, const plat::Bitmap* tacmap) {

@@ -9,8 +9,9 @@ silos, and starts a game on the default map. It selects a silo of the side to pl
 aims it with the dial and the power bar at a unit of another side, fires, watches the missile fly
 and explode, aborts the game, waits for the game-over lettering and the title, and closes the
 window, which must end the game with code 0, with nothing on its standard error and nothing written
-to its directory or home but the settings file, which holds the options the game was started with. With --valgrind the game runs under memcheck, and any memory error or
-leak makes its exit code 1.
+to its directory or home but the settings file, which holds the options the game was started with,
+and the replay of the game, which vantor-sim must play back with every recorded hash matching. With
+--valgrind the game runs under memcheck, and any memory error or leak makes its exit code 1.
 
 What the window must show comes from vantor-sim given the same clicks. The intro and the title
 screens do not depend on the random numbers and must equal its pictures pixel for pixel. The game
@@ -32,8 +33,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from vantorx import (CLOSEUP_BOX, MAP_BOX, PANEL_BOX, Artefacts, Failure, Game, Sim, XServer,  # noqa: E402
-                     click_until, cursor_rect, differing, game_environment, masked, overlaps, poll,
-                     wait_for_picture)
+                     check_replay, click_until, cursor_rect, differing, game_environment, kept_replay, masked,
+                     overlaps, poll, wait_for_picture)
 
 # Where a person clicks, in client coordinates.
 INTRO = (300, 200)            # anywhere on the intro
@@ -457,11 +458,16 @@ class PlayTest:
         lines = [line for line in settings.read_text().splitlines() if not line.startswith("#")]
         if tuple(lines) != expected:
             raise Failure(f"the saved settings are {lines}, not {list(expected)}")
+        # And the replay of the game, which plays back to the same hashes.
+        replay = kept_replay(self.home, "World")
+        final, ticks = check_replay(self.args.sim, replay, self.simdir)
+        if final["num_players"] != 4 or final["cpu_player"] != [False, True, False, False]:
+            raise Failure(f"the replay's game has {final['num_players']} sides, computer {final['cpu_player']}")
         left = [str(p.relative_to(self.tmp)) for d in (self.workdir, self.home) for p in d.rglob("*")
-                if not (p == settings or p in settings.parents)]
+                if not any(p == f or p in f.parents for f in (settings, replay))]
         if left:
             raise Failure(f"the game left files behind: {left}")
-        self.log("closed: code 0, nothing written but the settings")
+        self.log(f"closed: code 0, nothing written but the settings and a replay of {ticks} ticks that checks")
 
     def run(self):
         self.t0 = time.monotonic()

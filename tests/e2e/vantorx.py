@@ -9,6 +9,7 @@ deadline.
 """
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -167,7 +168,7 @@ def stop_process(proc, grace=5):
 class Game:
     """The real game in a working directory of its own, with its output kept in files."""
 
-    def __init__(self, vantor, workdir, env, tmp, close_helper=None, run_as=()):
+    def __init__(self, vantor, workdir, env, tmp, close_helper=None, run_as=(), args=()):
         self.workdir = Path(workdir)
         self.tmp = Path(tmp)
         self.env = env
@@ -177,7 +178,7 @@ class Game:
         self.window = None
         self.started = time.time()
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([*run_as, vantor], cwd=self.workdir, env=env, stdout=out, stderr=err,
+            self.proc = subprocess.Popen([*run_as, vantor, *args], cwd=self.workdir, env=env, stdout=out, stderr=err,
                                          stdin=subprocess.DEVNULL)
 
     def xdotool(self, *args):
@@ -189,19 +190,27 @@ class Game:
     def stderr(self):
         return self.err_path.read_text(errors="replace")
 
-    def find_window(self):
-        """The id of the visible window titled Vantor, or None."""
-        found = self.xdotool("search", "--onlyvisible", "--name", "^Vantor$").stdout.split()
+    def find_window(self, title="^Vantor$"):
+        """The id of the visible window whose title matches the pattern, or None."""
+        found = self.xdotool("search", "--onlyvisible", "--name", title).stdout.split()
         return found[0] if found else None
 
-    def wait_window(self, timeout=20):
+    def wait_window(self, timeout=20, title="^Vantor$"):
         def check():
             if not self.running():
                 raise Failure(f"the game ended (code {self.proc.returncode}) before showing its window; "
                               f"stderr: {self.stderr()}")
-            return self.find_window()
-        self.window = poll("a window titled Vantor", check, timeout)
+            return self.find_window(title)
+        self.window = poll(f"a window titled {title}", check, timeout)
         return self.window
+
+    def caption(self):
+        return self.xdotool("getwindowname", self.window).stdout.rstrip("\n")
+
+    def key(self, name):
+        done = self.xdotool("key", "--window", self.window, name)
+        if done.returncode != 0:
+            raise Failure(f"xdotool could not press {name}: {done.stderr}")
 
     def screenshot(self):
         """The window's content as a 600 x 460 RGB picture."""
@@ -263,6 +272,40 @@ class Sim:
         values = self.run(lines, seed)
         shots = [line.split(None, 1)[1] for line in lines if line.startswith("screenshot ")]
         return values, [Image.open(Path(directory or self.workdir) / name).convert("RGB") for name in shots]
+
+
+# ---- replays ----
+
+REPLAY_NAME = re.compile(r"\d{4}-\d\d-\d\d-\d{6}(-\d+)?-(?P<map>\w+)\.vrp")
+
+
+def replay_folder(home):
+    """Where the game keeps its replays under the environment game_environment gives it."""
+    return Path(home) / ".local/share/vantor/replays"
+
+
+def kept_replay(home, map_name):
+    """The one replay file the game kept, named by its time and map; fails on none or more."""
+    folder = replay_folder(home)
+    files = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else []
+    if len(files) != 1:
+        raise Failure(f"{folder} holds {files}, not one replay")
+    match = REPLAY_NAME.fullmatch(files[0])
+    if not match or match["map"] != map_name:
+        raise Failure(f"the replay is named {files[0]!r}, not YYYY-mm-dd-HHMMSS-{map_name}.vrp")
+    return folder / files[0]
+
+
+def check_replay(sim, path, workdir):
+    """Plays a replay in vantor-sim with every recorded hash checked. Returns its final state and its
+    number of ticks; fails unless every hash matches."""
+    done = subprocess.run([sim, "--replay", str(path), "--check"], cwd=workdir, capture_output=True, text=True,
+                          errors="replace", timeout=120)
+    lines = done.stdout.splitlines()
+    if done.returncode != 0 or len(lines) != 4 or not re.fullmatch(r"check: \d+ hashes match", lines[3]):
+        raise Failure(f"vantor-sim --replay {path.name} --check ended with code {done.returncode}: "
+                      f"{(done.stdout + done.stderr).strip()[-600:]}")
+    return json.loads(lines[0]), int(lines[1].split()[1])
 
 
 # ---- waits on the window ----

@@ -1,6 +1,8 @@
 // One-line JSON for the driver's output.
 #include "json.h"
 
+#include <cstdio>
+
 namespace sim {
 
 std::string json_string(std::string_view bytes) {
@@ -59,6 +61,12 @@ JsonArray& JsonArray::raw(const std::string& json) {
     if (!body_.empty()) body_ += ',';
     body_ += json;
     return *this;
+}
+
+std::string hex64(uint64_t value) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
 }
 
 }  // namespace sim

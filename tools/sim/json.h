@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,9 @@ namespace sim {
 // A JSON string literal. Bytes outside printable ASCII, quotes and backslashes are escaped, every
 // byte on its own (\u00XX), so that any name the game holds comes out as valid JSON.
 std::string json_string(std::string_view bytes);
+
+// A 64-bit value as 16 hexadecimal digits, as hashes are shown.
+std::string hex64(uint64_t value);
 
 // Builds {"key":value,...} in the order the keys are added.
 class JsonObject {

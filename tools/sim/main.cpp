@@ -1,8 +1,11 @@
 // vantor-sim: runs the game headless from a script of ticks, clicks and looks at its state.
 //   vantor-sim [--dir DIR] [--seed N] [--settings FILE] [SCRIPT]
 //   vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME] [--check]
+//   vantor-sim [--dir DIR] [--seed N] [--settings FILE] --record FILE [SCRIPT]
+//   vantor-sim [--dir DIR] --replay FILE [--check]
 // Changes to DIR, starts the game over the off-screen window, sets the seed, then runs SCRIPT
-// (or standard input) one command a line, or plays N computer-only games. See tests/sim/README.md.
+// (or standard input) one command a line, or plays N computer-only games, or plays a replay back.
+// --record writes the replay of the game the script plays, from its Start press. See tests/sim/README.md.
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,7 +19,13 @@
 #include "model/globals.h"
 #include "parse.h"
 #include "platform/null.h"
+#include "replay/file.h"
+#include "replay/playback.h"
+#include "replay/state.h"
+#include "replay/stream.h"
 #include "script.h"
+#include "json.h"
+#include "state.h"
 #include "tournament.h"
 
 namespace {
@@ -26,13 +35,18 @@ struct Options {
     std::string settings;
     long long seed = -1;
     std::string script;
+    std::string record;  // write the replay of the script's game here
+    std::string replay;  // play this replay back
+    bool check = false;  // and check its hashes
     sim::TournamentOptions tournament;
 };
 
 constexpr const char* kUsage =
     "usage: vantor-sim [--dir DIR] [--seed N] [--settings FILE] [SCRIPT]\n"
     "       vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME]\n"
-    "                  [--check] [--max-ticks N] [--no-timing]\n";
+    "                  [--check] [--max-ticks N] [--no-timing]\n"
+    "       vantor-sim [--dir DIR] [--seed N] [--settings FILE] --record FILE [SCRIPT]\n"
+    "       vantor-sim [--dir DIR] --replay FILE [--check]\n";
 
 // Every sound is reported the moment it starts, in order with the rest of the output.
 void print_sound(const char* name) { std::cout << "sound " << name << '\n'; }
@@ -53,6 +67,11 @@ bool parse_options(int argc, char** argv, Options* options) {
                 std::fprintf(stderr, "vantor-sim: %s\n", e.message.c_str());
                 return false;
             }
+        } else if ((arg == "--record" || arg == "--replay") && has_value) {
+            // Like the script, a relative path means the caller's directory.
+            (arg == "--record" ? options->record : options->replay) = std::filesystem::absolute(argv[++i]).string();
+        } else if (arg == "--check" && !options->replay.empty()) {
+            options->check = true;
         } else if (arg.rfind("--", 0) == 0 && sim::parse_tournament_option(argc, argv, &i, &options->tournament)) {
             // taken
         } else if ((arg.size() > 1 && arg[0] == '-') || !options->script.empty()) {
@@ -66,7 +85,45 @@ bool parse_options(int argc, char** argv, Options* options) {
         std::fprintf(stderr, "vantor-sim: the tournament options need --tournament N and no script\n%s", kUsage);
         return false;
     }
+    bool replaying = !options->replay.empty();
+    if ((replaying && (options->tournament.given || !options->script.empty() || !options->record.empty())) ||
+        (!options->record.empty() && options->tournament.given)) {
+        std::fprintf(stderr, "vantor-sim: --replay goes alone, and --record with a script\n%s", kUsage);
+        return false;
+    }
     return true;
+}
+
+// Plays the replay to its end and prints the final state and its hash; with check, compares the
+// recorded hashes on the way and names the first tick that differs.
+int play_replay(const Options& options) {
+    replay::Recording game;
+    std::string why;
+    if (!replay::read_replay(options.replay, &game, &why)) {
+        std::fprintf(stderr, "vantor-sim: cannot play the replay %s\n", why.c_str());
+        return sim::kExitBadScript;
+    }
+    plat::Window* window = hwnd;
+    replay::Playback playback(game, [window](uint32_t message, uint32_t wParam, int32_t lParam) {
+        feed(window, message, wParam, lParam);
+    });
+    if (!playback.start(&why)) {
+        std::fprintf(stderr, "vantor-sim: cannot play the replay %s: %s\n", options.replay.c_str(), why.c_str());
+        return sim::kExitBadScript;
+    }
+    while (playback.step()) {
+    }
+    std::cout << sim::state_json({}) << '\n';
+    std::printf("ticks %u\n", static_cast<unsigned>(game.ticks));
+    std::cout << "hash " << sim::hex64(replay::state_hash()) << '\n';
+    if (!options.check) return sim::kExitOk;
+    if (playback.first_mismatch() >= 0) {
+        std::cout << "check: tick " << playback.first_mismatch() << " differs: recorded "
+                  << sim::hex64(playback.expected_hash()) << ", played " << sim::hex64(playback.actual_hash()) << '\n';
+        return sim::kExitFailed;
+    }
+    std::cout << "check: " << game.checkpoints.size() + 1 << " hashes match\n";
+    return sim::kExitOk;
 }
 
 }  // namespace
@@ -101,7 +158,7 @@ int main(int argc, char** argv) {
     }
 
     // A tournament prints its games, not their sounds.
-    if (!tournament) plat::set_sound_observer(print_sound);
+    if (!tournament && options.replay.empty()) plat::set_sound_observer(print_sound);
     // Scenarios stay reproducible: no settings are read or written unless asked for.
     settingsfile(options.settings);
     if (!openwindow(nullptr, 1)) {
@@ -110,7 +167,25 @@ int main(int argc, char** argv) {
     }
     if (options.seed >= 0) seed = static_cast<uint16_t>(options.seed);
 
-    int code = tournament ? sim::run_tournament(options.tournament, hwnd) : sim::run_script(in, hwnd);
+    // The recorder keeps the last game the script starts, cut short if the script ends inside it.
+    bool recorded = false;
+    std::string record_error;
+    replay::Recorder recorder([&](replay::Recording&& game) {
+        recorded = replay::write_replay(options.record, game, &record_error);
+    });
+    if (!options.record.empty()) replay::set_listener(&recorder);
+    int code = !options.replay.empty() ? play_replay(options)
+               : tournament            ? sim::run_tournament(options.tournament, hwnd)
+                                       : sim::run_script(in, hwnd);
+    if (!options.record.empty()) {
+        recorder.finish();
+        replay::set_listener(nullptr);
+        if (!recorded && code == sim::kExitOk) {
+            std::fprintf(stderr, "vantor-sim: %s\n", record_error.empty() ? "no game was started, so none is recorded"
+                                                                          : record_error.c_str());
+            code = sim::kExitFailed;
+        }
+    }
 
     // Closing the window runs exitgame, which frees what the game holds.
     plat::Window* window = hwnd;
