@@ -194,7 +194,7 @@ std::string keep_replay(const std::string& folder, const Recording& game, size_t
         refuse(why, "no folder for replays (neither XDG_DATA_HOME nor HOME is set)");
         return std::string();
     }
-    // Names sort by time: 2026-12-09-001530-World.vrp, with a count when two games end in one second.
+    // Named by the time and the map: 2026-12-09-001530-World.vrp, World-2 for the second in one second.
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -203,17 +203,20 @@ std::string keep_replay(const std::string& folder, const Recording& game, size_t
     std::string map;
     for (char c : game.map) map += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
     namespace fs = std::filesystem;
-    std::string path = folder + "/" + stamp + "-" + map + ".vrp";
+    std::string base = folder + "/" + stamp + "-" + map;
+    std::string path = base + ".vrp";
     std::error_code ec;
-    for (int n = 2; fs::exists(path, ec) && n < 100; n++)
-        path = folder + "/" + stamp + "-" + std::to_string(n) + "-" + map + ".vrp";
+    for (int n = 2; fs::exists(path, ec) && n < 1000; n++) path = base + "-" + std::to_string(n) + ".vrp";
     if (!write_replay(path, game, why)) return std::string();
 
-    std::vector<fs::path> files;
+    // The oldest go first, by the time they were written.
+    std::vector<std::pair<fs::file_time_type, fs::path>> files;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && entry.path().extension() == ".vrp") files.push_back(entry.path());
+        if (entry.is_regular_file(ec) && entry.path().extension() == ".vrp")
+            files.emplace_back(entry.last_write_time(ec), entry.path());
     std::sort(files.begin(), files.end());
-    for (size_t i = 0; i + keep < files.size(); i++) fs::remove(files[i], ec);
+    for (size_t i = 0; i + keep < files.size(); i++)
+        if (files[i].second != path) fs::remove(files[i].second, ec);
     return path;
 }
 

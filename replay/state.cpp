@@ -134,14 +134,20 @@ void io_globals(A& a) {
 // The bitmaps a surface may hold, by number; 255 is one of none of these, 254 no surface at all.
 enum : uint8_t { kNone = 0, kOther = 255, kNoSurface = 254 };
 
-plat::Bitmap* const* const kKnown[] = {nullptr, &hMainmap, &hTacticalmap, &hFullimage,
-                                       &hPanelgfx, &hPanelimage, &hFontgfx, &hTitlegfx};
+constexpr uint8_t kKnownBitmaps = 8;
+
+// The bitmap of that number in this thread's globals.
+plat::Bitmap* known(uint8_t i) {
+    plat::Bitmap* const bitmaps[kKnownBitmaps] = {nullptr,   hMainmap,    hTacticalmap, hFullimage,
+                                                  hPanelgfx, hPanelimage, hFontgfx,     hTitlegfx};
+    return i < kKnownBitmaps ? bitmaps[i] : nullptr;
+}
 
 uint8_t selection(const plat::Surface* surface) {
     if (!surface) return kNoSurface;
     if (!surface->bitmap) return kNone;
-    for (uint8_t i = 1; i < std::size(kKnown); i++)
-        if (surface->bitmap == *kKnown[i]) return i;
+    for (uint8_t i = 1; i < kKnownBitmaps; i++)
+        if (surface->bitmap == known(i)) return i;
     return kOther;
 }
 
@@ -413,12 +419,17 @@ bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
     bases.at[kPanel] = {hPanelimage, PANEL_Y};
     plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
     ok = ok && read_picture(r, bases, &window, client ? client->width : 0, client ? client->height : 0);
-    if (!ok || r.at != r.end || !shown != !loaded_map.letter[0]) return put_back("a damaged snapshot");
+    // A game on a map has its three pictures and the surface of the map with its icons, as startgame
+    // makes them; a game on none has none of them.
+    bool on_map = loaded_map.letter[0] != 0;
+    if (!ok || r.at != r.end || !shown != !on_map || !territory != !on_map || !full != !on_map ||
+        (held[2] != kNoSurface) != on_map)
+        return put_back("a damaged snapshot");
     // A surface that held a bitmap of none of the kinds known (a scratch copy) is restored empty.
     for (uint8_t& h : held)
         if (h == kOther) h = kNone;
     for (uint8_t h : held)
-        if (h != kNoSurface && h >= std::size(kKnown)) return put_back("a damaged snapshot");
+        if (h != kNoSurface && h >= kKnownBitmaps) return put_back("a damaged snapshot");
 
     // Everything is read: the game's own pictures give way to the snapshot's.
     plat::select_bitmap(MapDC, nullptr);
@@ -433,7 +444,7 @@ bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
     FullDC = held[2] == kNoSurface ? nullptr : plat::create_surface();
     plat::Surface* surfaces[] = {MapDC, TactDC, FullDC};
     for (int i = 0; i < 3; i++)
-        if (held[i] != kNoSurface && held[i] != kNone) plat::select_bitmap(surfaces[i], *kKnown[held[i]]);
+        if (held[i] != kNoSurface && held[i] != kNone) plat::select_bitmap(surfaces[i], known(held[i]));
     if (client && window) {
         client->pixels = window->pixels;
         plat::mark_dirty(client, 0, 0, client->width, client->height);

@@ -67,15 +67,15 @@ void GameTest::TearDown() {
 }
 
 void GameTest::tick(int n) {
-    for (int i = 0; i < n; i++) WindowFunction(hwnd, plat::WM_TIMER, 1, 0);
+    for (int i = 0; i < n; i++) feed(hwnd, plat::WM_TIMER, 1, 0);
 }
 
 void GameTest::click(int x, int y) {
-    WindowFunction(hwnd, plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y));
-    WindowFunction(hwnd, plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y));
+    feed(hwnd, plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y));
+    feed(hwnd, plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y));
 }
 
-void GameTest::paint() { WindowFunction(hwnd, plat::WM_PAINT, 0, 0); }
+void GameTest::paint() { feed(hwnd, plat::WM_PAINT, 0, 0); }
 
 void GameTest::run_until(uint8_t mode, int max) {
     for (int i = 0; i < max && timer_mode != mode; i++) tick();

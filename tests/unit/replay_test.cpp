@@ -1,0 +1,304 @@
+// Replays: games recorded and played back, snapshots restored into another game, games taking turns
+// at one thread's globals or running on two threads, paints that change nothing, and bad files.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "game_fixture.h"
+#include "replay/file.h"
+#include "replay/game.h"
+#include "replay/hash.h"
+#include "replay/playback.h"
+#include "replay/state.h"
+
+namespace {
+
+using namespace vantor_test;
+
+// A working directory of its own, empty: only the built-in maps are listed.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/vantor-replay-XXXXXX";
+        path_ = mkdtemp(pattern);
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(path_);
+    }
+    ~TempDir() {
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(path_);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_, old_;
+};
+
+// A headless game in a Game of its own, opened and taken to the title screen.
+class Table {
+public:
+    Table() {
+        game_.enter();
+        EXPECT_TRUE(openwindow(nullptr, 1));
+        window_ = hwnd;
+        for (int i = 0; i < 20; i++) tick();
+        click(300, 200);
+    }
+    ~Table() {
+        game_.enter();
+        plat::destroy_window(window_);
+        hwnd = nullptr;
+    }
+    template <typename F>
+    auto in(F f) {
+        game_.enter();
+        return f();
+    }
+    void send(uint32_t message, uint32_t wParam, int32_t lParam) {
+        game_.enter();
+        feed(window_, message, wParam, lParam);
+    }
+    void tick() { send(plat::WM_TIMER, TIMER_ID, 0); }
+    void click(int x, int y) {
+        send(plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y));
+        send(plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y));
+    }
+    uint64_t hash() { return in(replay::state_hash); }
+    uint8_t mode() { return in([] { return timer_mode; }); }
+    // The computer on every side of a game on the named map, from the title's Start.
+    bool start(const char* map, int players, uint16_t game_seed) {
+        game_.enter();
+        for (int i = 0; i < num_maps; i++)
+            if (std::strcmp(filelist[i].letter, map) == 0) cur_map = static_cast<uint8_t>(i);
+        num_players = static_cast<uint8_t>(players);
+        for (bool& cpu : cpu_player) cpu = true;
+        seed = game_seed;
+        click(380, 340);
+        return std::strcmp(loaded_map.letter, map) == 0 && timer_mode == MODE_PLACING;
+    }
+    std::vector<plat::Colour> window_picture() { return in([] { return WinDC->bitmap->pixels; }); }
+
+private:
+    replay::Game game_;
+    plat::Window* window_ = nullptr;
+};
+
+constexpr int kGameTicks = 40000;  // far more than any computer game lasts
+
+replay::Recording record_computer_game(const char* map, int players, uint16_t game_seed) {
+    replay::Recording recorded;
+    bool done = false;
+    replay::Recorder recorder([&](replay::Recording&& game) {
+        recorded = std::move(game);
+        done = true;
+    });
+    Table table;
+    replay::set_listener(&recorder);
+    EXPECT_TRUE(table.start(map, players, game_seed));
+    for (int t = 0; t < kGameTicks && !done; t++) table.tick();
+    replay::set_listener(nullptr);
+    EXPECT_TRUE(done && recorded.finished) << "the game did not end";
+    return recorded;
+}
+
+// Plays a recording back in a game of its own; the first tick that differed, or -1.
+int64_t play_back(const replay::Recording& game) {
+    Table player;
+    replay::Playback playback(game, [&](uint32_t m, uint32_t w, int32_t l) { player.send(m, w, l); });
+    std::string why;
+    EXPECT_TRUE(player.in([&] { return playback.start(&why); })) << why;
+    while (player.in([&] { return playback.step(); })) {
+    }
+    return playback.first_mismatch();
+}
+
+TEST(Replay, ComputerGamesPlayBackTheSameOnEveryBuiltInMap) {
+    TempDir dir;
+    uint16_t game_seed = 100;
+    for (const char* map : {"World", "Pangaea", "Twin", "Archipelago"}) {
+        for (int players = 2; players <= 4; players++) {
+            SCOPED_TRACE(std::string(map) + ", " + std::to_string(players) + " sides");
+            replay::Recording recorded = record_computer_game(map, players, game_seed++);
+            // Through the file format and back.
+            std::vector<uint8_t> bytes = replay::encode_replay(recorded);
+            replay::Recording back;
+            std::string why;
+            ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why)) << why;
+            EXPECT_EQ(back.players, players);
+            EXPECT_EQ(back.map, map);
+            EXPECT_EQ(play_back(back), -1);
+        }
+    }
+}
+
+TEST(Replay, SnapshotsTakenAtRandomTicksCarryOnTheSame) {
+    TempDir dir;
+    std::mt19937 random(2026);
+    for (int round = 0; round < 3; round++) {
+        Table original;
+        ASSERT_TRUE(original.start("World", 4, static_cast<uint16_t>(300 + round)));
+        int wait = std::uniform_int_distribution<int>(0, 2500)(random);
+        for (int t = 0; t < wait && original.mode() != MODE_TITLE; t++) original.tick();
+        SCOPED_TRACE("snapshot after " + std::to_string(wait) + " ticks");
+        std::vector<uint8_t> snapshot = original.in(replay::take_snapshot);
+        EXPECT_LT(snapshot.size(), 64u * 1024);
+
+        Table copy;
+        std::string why;
+        ASSERT_TRUE(copy.in([&] { return replay::restore_snapshot(snapshot.data(), snapshot.size(), &why); })) << why;
+        ASSERT_EQ(copy.hash(), original.hash());
+        EXPECT_EQ(copy.window_picture(), original.window_picture());
+        for (int t = 0; t < kGameTicks && original.mode() != MODE_TITLE; t++) {
+            original.tick();
+            copy.tick();
+            ASSERT_EQ(copy.hash(), original.hash()) << "tick " << t << " after the restore";
+        }
+        EXPECT_EQ(copy.window_picture(), original.window_picture());
+    }
+}
+
+// The hash after every tick of a computer game's first ticks, the game alone on its thread.
+std::vector<uint64_t> hashes_alone(uint16_t game_seed, int ticks) {
+    Table table;
+    EXPECT_TRUE(table.start("Twin", 3, game_seed));
+    std::vector<uint64_t> hashes;
+    for (int t = 0; t < ticks; t++) {
+        table.tick();
+        hashes.push_back(table.hash());
+    }
+    return hashes;
+}
+
+TEST(Replay, GamesTakingTurnsOrOnTwoThreadsAreEachTheSameAsAlone) {
+    TempDir dir;
+    constexpr int kTicks = 3000;
+    std::vector<uint64_t> a_alone = hashes_alone(11, kTicks);
+    std::vector<uint64_t> b_alone = hashes_alone(12, kTicks);
+    ASSERT_NE(a_alone, b_alone);
+
+    std::vector<uint64_t> a, b;
+    {
+        Table ta, tb;
+        ASSERT_TRUE(ta.start("Twin", 3, 11));
+        ASSERT_TRUE(tb.start("Twin", 3, 12));
+        for (int t = 0; t < kTicks; t++) {
+            ta.tick();
+            a.push_back(ta.hash());
+            tb.tick();
+            b.push_back(tb.hash());
+        }
+    }
+    EXPECT_EQ(a, a_alone);
+    EXPECT_EQ(b, b_alone);
+
+    std::vector<uint64_t> a_thread, b_thread;
+    std::thread first([&] { a_thread = hashes_alone(11, kTicks); });
+    std::thread second([&] { b_thread = hashes_alone(12, kTicks); });
+    first.join();
+    second.join();
+    EXPECT_EQ(a_thread, a_alone);
+    EXPECT_EQ(b_thread, b_alone);
+}
+
+class ReplayInWindowTest : public GameTest {};
+
+TEST_F(ReplayInWindowTest, APaintChangesNothingOnAnyScreen) {
+    auto paint_keeps = [&](const char* screen) {
+        uint64_t before = replay::state_hash();
+        paint();
+        EXPECT_EQ(replay::state_hash(), before) << screen;
+    };
+    tick(5);
+    paint_keeps("intro");
+    to_title();
+    paint_keeps("title");
+    for (bool& cpu : cpu_player) cpu = true;
+    click(380, 340);
+    tick(3);
+    paint_keeps("placing");
+    run_until(MODE_PLAYING, 200);
+    paint_keeps("play");
+    for (int t = 0; t < 2000 && !shot[0].flag; t++) tick();
+    ASSERT_TRUE(shot[0].flag);
+    paint_keeps("a missile in flight");
+    run_until(MODE_GAMEOVER);
+    tick(60);
+    paint_keeps("game over");
+}
+
+TEST_F(ReplayInWindowTest, BadReplaysAreRefusedWithTheirReasonAndChangeNothing) {
+    // A short game between two people on Quad, ended with Abort.
+    replay::Recording recorded;
+    replay::Recorder recorder([&](replay::Recording&& game) { recorded = std::move(game); });
+    replay::set_listener(&recorder);
+    start_game();
+    tick(30);
+    click(300, 430);
+    run_until(MODE_TITLE, 200);
+    replay::set_listener(nullptr);
+    ASSERT_TRUE(recorded.finished);
+    std::vector<uint8_t> bytes = replay::encode_replay(recorded);
+    replay::Recording back;
+    std::string why;
+    ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why)) << why;
+
+    for (size_t size = 0; size < bytes.size(); size++) {
+        why.clear();
+        ASSERT_FALSE(replay::decode_replay(bytes.data(), size, &back, &why)) << "cut at " << size;
+        ASSERT_FALSE(why.empty());
+    }
+    for (size_t at = 0; at < bytes.size(); at++) {
+        std::vector<uint8_t> flipped = bytes;
+        flipped[at] ^= 0x21;
+        ASSERT_FALSE(replay::decode_replay(flipped.data(), flipped.size(), &back, &why)) << "byte " << at;
+    }
+    std::vector<uint8_t> later = bytes;
+    later[8] = 2;
+    uint64_t sum = replay::hash64(later.data(), later.size() - 8);
+    std::memcpy(later.data() + later.size() - 8, &sum, 8);
+    EXPECT_FALSE(replay::decode_replay(later.data(), later.size(), &back, &why));
+    EXPECT_EQ(why, "it is a replay of version 2; this game plays version 1");
+
+    // The map it was played on, missing and then changed: the running game stays as it was.
+    ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why));
+    uint64_t before = replay::state_hash();
+    std::filesystem::rename("Quad.map", "Kept.map");
+    EXPECT_FALSE(replay::restore_snapshot(back.start.data(), back.start.size(), &why));
+    EXPECT_EQ(why, "the map Quad cannot be read: QUAD.MAP MISSING");
+    std::ifstream kept("Kept.map", std::ios::binary);
+    std::vector<char> map((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    map[map.size() - 100] ^= 0x40;
+    std::ofstream("Quad.map", std::ios::binary).write(map.data(), static_cast<std::streamsize>(map.size()));
+    EXPECT_FALSE(replay::restore_snapshot(back.start.data(), back.start.size(), &why));
+    EXPECT_EQ(why, "the map Quad is not the one this game was played on");
+    EXPECT_EQ(replay::state_hash(), before);
+}
+
+TEST(Replay, TheFolderKeepsTheNewestReplays) {
+    TempDir dir;
+    replay::Recording game;
+    game.map = "World";
+    game.players = 2;
+    std::string why;
+    std::vector<std::string> written;
+    for (int i = 0; i < 4; i++) {
+        written.push_back(replay::keep_replay(dir.path().string(), game, 3, &why));
+        ASSERT_FALSE(written.back().empty()) << why;
+        // Apart by more than the file system's clock step, which decides which is older.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().string());
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> newest(written.begin() + 1, written.end());
+    std::sort(newest.begin(), newest.end());
+    EXPECT_EQ(left, newest);
+}
+
+}  // namespace
