@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -162,6 +163,39 @@ void BM_StateHashWith50Missiles(benchmark::State& state) {
     state.counters["snapshot_bytes"] = static_cast<double>(snapshot_bytes);
 }
 BENCHMARK(BM_StateHashWith50Missiles)->Unit(benchmark::kMicrosecond);
+
+// Snapshots every 100 ticks of whole computer games on World, from the start control to the game
+// over: their size (the largest and the mean) and the time one takes.
+void BM_SnapshotsInPlay(benchmark::State& state) {
+    HeadlessGame game;
+    if (!game.ok()) {
+        state.SkipWithError("the title screen did not open");
+        return;
+    }
+    uint16_t game_seed = 1;
+    size_t largest = 0, total = 0, count = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        if (!game.start(game_seed++)) {
+            state.SkipWithError("the game did not start");
+            return;
+        }
+        for (long t = 0; timer_mode != MODE_TITLE; t++) {
+            game.tick();
+            if (t % 100 != 0 || timer_mode == MODE_TITLE) continue;
+            auto start = Clock::now();
+            size_t size = replay::take_snapshot().size();
+            seconds += std::chrono::duration<double>(Clock::now() - start).count();
+            largest = std::max(largest, size);
+            total += size;
+            count++;
+        }
+    }
+    state.counters["largest_bytes"] = static_cast<double>(largest);
+    state.counters["mean_bytes"] = count ? static_cast<double>(total) / static_cast<double>(count) : 0;
+    state.counters["ms_per_snapshot"] = count ? seconds / static_cast<double>(count) * 1e3 : 0;
+}
+BENCHMARK(BM_SnapshotsInPlay)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // A whole game of four computer sides on World, from the start control to the game-over screen.
 void BM_ComputerOnlyGame(benchmark::State& state) {
