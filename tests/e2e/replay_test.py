@@ -110,6 +110,8 @@ class ReplayTest:
         try:
             poll(what, check, timeout, 0.1)
         except Failure:
+            if not self.game.running():
+                raise
             self.art.save(what.replace(" ", "-"), self.game.screenshot())
             raise Failure(f"the caption never showed {what}; it says {last[0]!r}")
         return last[0]
@@ -123,8 +125,7 @@ class ReplayTest:
         # another seed.
         for _ in range(3):
             started = self.start_game()
-            plan = self.plan_red_turn() if getattr(self, "_tried", False) else None
-            self._tried = True
+            plan = self.plan_red_turn()
             if plan:
                 break
             self.log("Red is out before its first turn: closing for a game on another seed")
