@@ -52,6 +52,9 @@ constexpr const char* kUsage =
 void print_sound(const char* name) { std::cout << "sound " << name << '\n'; }
 
 bool parse_options(int argc, char** argv, Options* options) {
+    // --check belongs to --replay wherever it stands, when there is one; else to the tournament.
+    bool replaying = false;
+    for (int i = 1; i + 1 < argc; i++) replaying = replaying || std::string(argv[i]) == "--replay";
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         bool has_value = i + 1 < argc;
@@ -70,7 +73,7 @@ bool parse_options(int argc, char** argv, Options* options) {
         } else if ((arg == "--record" || arg == "--replay") && has_value) {
             // Like the script, a relative path means the caller's directory.
             (arg == "--record" ? options->record : options->replay) = std::filesystem::absolute(argv[++i]).string();
-        } else if (arg == "--check" && !options->replay.empty()) {
+        } else if (arg == "--check" && replaying) {
             options->check = true;
         } else if (arg.rfind("--", 0) == 0 && sim::parse_tournament_option(argc, argv, &i, &options->tournament)) {
             // taken
@@ -85,7 +88,6 @@ bool parse_options(int argc, char** argv, Options* options) {
         std::fprintf(stderr, "vantor-sim: the tournament options need --tournament N and no script\n%s", kUsage);
         return false;
     }
-    bool replaying = !options->replay.empty();
     if ((replaying && (options->tournament.given || !options->script.empty() || !options->record.empty())) ||
         (!options->record.empty() && options->tournament.given)) {
         std::fprintf(stderr, "vantor-sim: --replay goes alone, and --record with a script\n%s", kUsage);
