@@ -11,7 +11,19 @@ namespace {
 
 const char* const kSideNames[NUM_SIDES] = {"Red", "Blue", "Yellow", "Green"};
 
-void set_caption(const std::string& text) { plat::set_window_caption(hwnd, text.c_str()); }
+// Online, the caption names the room and the colour played here, and says when it is this window's turn.
+void set_caption(const std::string& text) {
+    if (!online_label[0]) {
+        plat::set_window_caption(hwnd, text.c_str());
+        return;
+    }
+    std::string online = std::string("Vantor (room ") + online_label + ")";
+    std::string rest = text.size() > 6 ? text.substr(6) : std::string();  // after "Vantor"
+    if (timer_mode == MODE_PLAYING && online_side == cur_player && !cpu_player[cur_player])
+        rest = " - your turn" + rest;
+    online += rest;
+    plat::set_window_caption(hwnd, online.c_str());
+}
 
 std::string with_news(std::string text) {
     if (caption_news[0]) text += std::string(" - ") + caption_news;

@@ -1,4 +1,5 @@
 // The title screen: the options of a game, the player boxes and the start control.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -163,8 +164,10 @@ void titleinfo() {
                        : title_notice[0] ? title_notice
                        : num_maps > 0    ? filelist[cur_map].letter
                                          : "NO MAPS FOUND";
+    // Online, the room and the colour played here come first.
+    std::string shown = online_label[0] ? std::string(online_label) + " " + text : std::string(text);
     // A longer name shows its first 31 characters.
-    std::memcpy(line, text, strnlen(text, kNameLength));
+    std::memcpy(line, shown.c_str(), std::min(shown.size(), static_cast<size_t>(kNameLength)));
     blittext(190, 200, line, kNameLength);
     print2(243, 245, num_city);
     print2(243, 290, num_sub);

@@ -55,6 +55,10 @@ VANTOR_GLOBAL(char, caption_news, [128], 0, nullptr, 0)
 // Fast play: computer turns run their ticks four times as often. Only the wall clock changes.
 VANTOR_GLOBAL(bool, fastplay, , false, nullptr, 0)
 VANTOR_GLOBAL(uint32_t, tick_ms, , 0, nullptr, 0)  // the period the timer runs at now
+// Online play, this window's own: the room and the colour, as the title's line and the caption show
+// them ("K7QM-2XPA YELLOW"; empty when not online), and the side played here (NO_SLOT: none).
+VANTOR_GLOBAL(char, online_label, [24], 0, nullptr, 0)
+VANTOR_GLOBAL(uint8_t, online_side, , NO_SLOT, nullptr, 0)
 
 // Tables.
 VANTOR_GLOBAL(weapon, item, [NUM_UNITS], weapon{}, nullptr, 0)          // unit slots, 40 per side

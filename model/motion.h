@@ -28,7 +28,7 @@ private:
     int8_t alwaysx, alwaysy, alwaysz;
     int8_t sometimesx, sometimesy, sometimesz;
     int8_t rarelyx, rarelyy, rarelyz;
-    int8_t spare_ = 0;  // fills the record out, so that its bytes are all fields
+    [[maybe_unused]] int8_t spare_ = 0;  // fills the record out, so that its bytes are all fields
     int16_t bigdiff, meddiff, smldiff;
     int16_t medbig_counter;
     int16_t smlmed_counter;

@@ -5,8 +5,10 @@
 #include <xxhash.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -29,12 +31,13 @@ constexpr uint32_t kVersion = 1;
 // A snapshot inflates to a few megabytes at most; anything claiming more is not one.
 constexpr uint32_t kMaxRaw = 16u * 1024 * 1024;
 
-// Left out: the timer's period, which is the front end's own. Fast play goes into a snapshot, so that a
+// Left out: the timer's period and what an online window shows of its own room and side, which are
+// the front end's own. Fast play goes into a snapshot, so that a
 // replay keeps its pace, but not into the hash, being only the pace. Nor does the title's list of maps
 // to choose from, the largest global, which the rules read only at the Start press: the hash has the
 // chosen map's name and pictures.
 constexpr bool left_out(std::string_view name, bool hashing) {
-    return name == "tick_ms" ||
+    return name == "tick_ms" || name == "online_label" || name == "online_side" ||
            (hashing && (name == "fastplay" || name == "filelist" || name == "map_builtin"));
 }
 
@@ -267,6 +270,32 @@ std::vector<uint8_t> globals_bytes() {
     return bytes;
 }
 
+// The globals the game takes as indexes, loop bounds, colours to search for and text, within what the
+// game itself gives them: a snapshot need not be one the game took, and no replay may make the game
+// read or write outside its tables or search for ever.
+bool sensible() {
+    auto text = [](const char* s, size_t n) { return std::memchr(s, 0, n) != nullptr; };
+    // The four territory colours, each once: placement searches the territories for a side's colours.
+    auto territories = [](const uint32_t (&c)[NUM_SIDES]) {
+        for (uint32_t colour : {RED, BLUE, YELLOW, GREEN})
+            if (std::count(std::begin(c), std::end(c), colour) != 1) return false;
+        return true;
+    };
+    // A game on a map is being placed, played or is over; on the other screens there is none.
+    bool on_map = loaded_map.letter[0] != 0;
+    bool in_game = timer_mode == MODE_PLACING || timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVER;
+    if (timer_mode > MODE_INTRO || on_map != in_game || cur_player >= NUM_SIDES || cur_unit >= NUM_UNITS ||
+        cpu_unit >= NUM_UNITS || num_players < 2 || num_players > NUM_SIDES || num_maps > MAX_MAPS ||
+        cur_map >= MAX_MAPS || cpu_bearing > 359 || cpu_power > MAX_POWER || !territories(sidecols) ||
+        (on_map && !territories(startcols)))
+        return false;
+    bool texts = text(title_message, sizeof title_message) && text(title_notice, sizeof title_notice) &&
+                 text(caption_news, sizeof caption_news) && text(loaded_map.letter, sizeof loaded_map.letter);
+    for (const filename& f : filelist) texts = texts && text(f.letter, sizeof f.letter);
+    for (const weapon& w : item) texts = texts && text(w.name, sizeof w.name);
+    return texts;
+}
+
 bool refuse(std::string* why, const std::string& reason) {
     if (why) *why = reason;
     return false;
@@ -392,7 +421,7 @@ bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
     uint64_t wanted_map = 0;
     r.bytes(held, sizeof held);
     r.scalar(wanted_map);
-    if (!r.ok) return put_back("a damaged snapshot");
+    if (!r.ok || !sensible()) return put_back("a damaged snapshot");
 
     Owned mainmap, tacmap;
     if (loaded_map.letter[0]) {
@@ -420,10 +449,11 @@ bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
     plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
     ok = ok && read_picture(r, bases, &window, client ? client->width : 0, client ? client->height : 0);
     // A game on a map has its three pictures and the surface of the map with its icons, as startgame
-    // makes them; a game on none has none of them.
+    // makes them; a game on none has none of them. The map's own two pictures are its files' (the
+    // game never draws on them, and the next snapshot takes them for the files').
     bool on_map = loaded_map.letter[0] != 0;
     if (!ok || r.at != r.end || !shown != !on_map || !territory != !on_map || !full != !on_map ||
-        (held[2] != kNoSurface) != on_map)
+        (held[2] != kNoSurface) != on_map || (on_map && map_hash(shown.get(), territory.get()) != wanted_map))
         return put_back("a damaged snapshot");
     // A surface that held a bitmap of none of the kinds known (a scratch copy) is restored empty.
     for (uint8_t& h : held)
