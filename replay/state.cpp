@@ -173,7 +173,7 @@ uint64_t picture_hash(plat::Bitmap* b) {
         b->row_hashes[y] = hash_bytes(b->pixels.data() + y * width, width * sizeof(plat::Colour));
         b->rows_changed[y] = 0;
     }
-    return b->row_hashes[rows] = hash_bytes(b->row_hashes.data(), rows * sizeof(uint64_t), (width << 32) | rows);
+    return b->row_hashes[rows] = hash_bytes(b->row_hashes.data(), rows * sizeof(uint64_t), (static_cast<uint64_t>(width) << 32) | rows);
 }
 
 // Where the window's picture and the map pictures may be copied from, as bases for a picture's rows.
