@@ -78,6 +78,8 @@ class Case:
         # own that the other user may write as well.
         self.launches = getattr(self, "launches", 0) + 1
         env["XDG_CONFIG_HOME"] = str(self.make_dir(f"config-{self.launches}", 0o777))
+        # And a folder for the replay it keeps, likewise.
+        env["XDG_DATA_HOME"] = str(self.make_dir(f"data-{self.launches}", 0o777))
         env.update(env_changes)
         self.game = Game(self.args.vantor, workdir, env, self.tmp, self.args.close, run_as)
         self.game.wait_window()
