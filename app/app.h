@@ -22,3 +22,7 @@ bool openwindow(void* hThisInst, int nWinMode);
 // Plays a replay file in the window at its own pace; a click on the map switches four-times speed on
 // and off, Abort closes it. 0 when it played, 1 with a line on stderr when it cannot be played.
 int playreplay(const char* path);
+
+// Plays online in the window: creates a room on the server ("ws://HOST:PORT"), or joins the room of
+// that code. 0 when the window is closed; 2 with a line on stderr for a bad address or code.
+int playonline(const char* server, const char* code);

@@ -2,6 +2,8 @@
 // and every game played in the window is kept as a replay in the usual data folder.
 //   vantor                 plays
 //   vantor --replay FILE   plays a replay back
+//   vantor --online ws://HOST:PORT     creates a room on a server and plays online
+//   vantor --join CODE@HOST:PORT       joins a room
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,8 +30,16 @@ void keep(replay::Recording&& game) {
 int main(int argc, char** argv) {
     settingsfile(plat::config_path("vantor/settings"));
     if (argc == 3 && std::strcmp(argv[1], "--replay") == 0) return playreplay(argv[2]);
+#ifndef __EMSCRIPTEN__
+    if (argc == 3 && std::strcmp(argv[1], "--online") == 0) return playonline(argv[2], nullptr);
+    if (argc == 3 && std::strcmp(argv[1], "--join") == 0) {
+        std::string where = argv[2];
+        size_t at = where.find('@');
+        if (at != std::string::npos) return playonline(where.substr(at + 1).c_str(), where.substr(0, at).c_str());
+    }
+#endif
     if (argc > 1) {
-        std::fprintf(stderr, "usage: vantor [--replay FILE]\n");
+        std::fprintf(stderr, "usage: vantor [--replay FILE | --online ws://HOST:PORT | --join CODE@HOST:PORT]\n");
         return 2;
     }
     replay::Recorder recorder(keep);

@@ -80,6 +80,9 @@ int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, 
             if (timer_mode == MODE_PLAYING) blankicons();
             if (timer_mode == MODE_TITLE) blankicons2();
             return 0;
+        case plat::WM_SIDE:
+            changehands(wParam, lParam);
+            return 0;
         default:
             return plat::default_window_proc(window, message, wParam, lParam);
     }

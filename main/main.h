@@ -50,6 +50,10 @@ void flashcursor();
 void clickunit(uint16_t x, uint16_t y);
 void clickabort(uint16_t x, uint16_t y);
 void greyunits();
+// A side changes hands in online play: computer 1 gives it to the computer, 0 to a person. On the
+// title screen a person's side is brought into the game and the player boxes are drawn again; a side
+// handed to the computer in its turn plans its shot at once. Anything else is ignored.
+void changehands(uint32_t side, int32_t computer);
 
 // Missiles.
 // Fires the selected unit, which must be a loaded launcher of the side to move, and passes the

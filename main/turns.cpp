@@ -183,3 +183,22 @@ void greyunits() {
         if (!justaborted) return;
     }
 }
+
+void changehands(uint32_t side, int32_t computer) {
+    if (side >= NUM_SIDES || (computer != 0 && computer != 1)) return;
+    bool to_computer = computer == 1;
+    bool changed = cpu_player[side] != to_computer;
+    cpu_player[side] = to_computer;
+    if (timer_mode == MODE_TITLE) {
+        // As a click on the box would: a person's side beyond the last is brought into the game.
+        if (!to_computer && num_players <= side) num_players = static_cast<uint8_t>(side + 1);
+        titleinfo();
+        return;
+    }
+    if (!changed || timer_mode != MODE_PLAYING || side != cur_player) return;
+    // The side to move: the computer plans afresh, as at the start of a turn; a person takes over
+    // the selection as it stands.
+    if (to_computer) cpubrain();
+    showturn();
+    pacetimer();
+}

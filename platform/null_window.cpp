@@ -105,6 +105,8 @@ int32_t dispatch_message(const Message* msg) {
 
 void post_quit_message(int /*code*/) {}
 
+void wake(Window* /*hwnd*/) {}
+
 int32_t default_window_proc(Window* /*hwnd*/, uint32_t /*message*/, uint32_t /*wParam*/, int32_t /*lParam*/) {
     return 0;
 }

@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,8 @@ WindowProc g_proc = nullptr;
 // never by a static destructor: a program that exits because its display went away must not
 // talk to that display again (SDL would wait for its answer forever).
 Window* g_window = nullptr;
+// SDL's event type for wake, registered with the window; read by other threads.
+std::atomic<uint32_t> g_wake_event{0};
 bool g_quit = false;
 int g_quit_code = 0;
 
@@ -256,6 +259,10 @@ bool is_our_window(uint32_t window_id) {
 
 // The message an SDL event stands for; false for the events the game does not see.
 bool translate_event(const SDL_Event& event, Message* out) {
+    if (g_wake_event != 0 && event.type == g_wake_event) {
+        *out = Message{g_window, WM_WAKE, 0, 0};
+        return g_window != nullptr;
+    }
     switch (event.type) {
         case SDL_QUIT:
             close_window();
@@ -345,6 +352,10 @@ Window* create_window(const char* class_name, const char* caption, int width, in
     SDL_SetHint(SDL_HINT_APP_NAME, caption);
     if (!start_video()) return nullptr;
     g_window = make_window(caption, width, height).release();
+    if (g_window && g_wake_event == 0) {
+        uint32_t type = SDL_RegisterEvents(1);
+        if (type != static_cast<uint32_t>(-1)) g_wake_event = type;
+    }
     if (!g_window) {
         std::fprintf(stderr, "vantor: cannot open the window (%s)\n", SDL_GetError());
         stop_video();
@@ -488,6 +499,14 @@ int32_t dispatch_message(const Message* msg) {
     // The procedure may have destroyed the window.
     if (msg->hwnd == g_window) present(g_window);
     return result;
+}
+
+void wake(Window* hwnd) {
+    uint32_t type = g_wake_event;
+    if (!hwnd || type == 0) return;
+    SDL_Event event{};
+    event.type = type;
+    SDL_PushEvent(&event);
 }
 
 void post_quit_message(int code) {

@@ -17,6 +17,10 @@ enum : uint32_t {
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
     WM_DROPFILES = 0x0233,  // map files were added to the working directory (the browser's file button)
+    // Online play: a side changes hands. wParam the side, lParam 1 for the computer, 0 for a person.
+    WM_SIDE = 0x8001,
+    // Another thread has news for the message loop (wake): the online game's connection.
+    WM_WAKE = 0x8002,
 };
 
 struct Window;
@@ -68,6 +72,8 @@ void kill_timer(Window* hwnd, uint32_t id);
 bool get_message(Message* msg);
 int32_t dispatch_message(const Message* msg);
 void post_quit_message(int code);
+// Puts a WM_WAKE message into the window's queue; safe from any thread, and doing nothing headless.
+void wake(Window* hwnd);
 int32_t default_window_proc(Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
 
 }  // namespace plat

@@ -20,7 +20,8 @@ bool changes_state(uint32_t message) {
         case plat::WM_LBUTTONDOWN:
         case plat::WM_LBUTTONUP:
         case plat::WM_KEYDOWN:
-        case plat::WM_DROPFILES: return true;
+        case plat::WM_DROPFILES:
+        case plat::WM_SIDE: return true;
         default: return false;
     }
 }

@@ -21,7 +21,8 @@ struct Input {
     int32_t lParam = 0;
 };
 
-// A tick, a press, a release, a key or maps added. A paint only draws, and the rest go to the platform.
+// A tick, a press, a release, a key, maps added or a side changing hands online. A paint only draws,
+// and the rest go to the platform.
 bool changes_state(uint32_t message);
 
 // Told of every message on its way to the window procedure, before and after it is handled.

@@ -1,0 +1,171 @@
+// A room's game and the rules of who may act in it.
+#include "online/room.h"
+
+#include "model/globals.h"
+#include "model/layout.h"
+#include "platform/window.h"
+#include "replay/state.h"
+
+namespace online {
+
+namespace {
+
+// The intro lets a click through once its last line is shown, after 20 ticks.
+constexpr int kIntroTicks = 20;
+constexpr int kIntroX = 300, kIntroY = 200;
+// Inputs waiting for the next frame beyond which a room takes no more, from its players or from
+// anyone joining: the sides that may still change hands, four at a leave, fit in the rest.
+constexpr size_t kBusy = kMaxFrameInputs - 64;
+
+}  // namespace
+
+Room::Room(const GameHooks& hooks) : hooks_(hooks) {}
+
+Room::~Room() {
+    if (!open_) return;
+    game_.enter();
+    plat::Window* window = hwnd;
+    plat::destroy_window(window);
+    hwnd = nullptr;
+}
+
+bool Room::open() {
+    game_.enter();
+    if (!hooks_.open || !hooks_.open()) return false;
+    open_ = true;
+    for (int i = 0; i < kIntroTicks * 10 && !(timer_mode == MODE_INTRO && introover); i++)
+        hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
+    hooks_.deliver(plat::WM_LBUTTONDOWN, 1, plat::make_lparam(kIntroX, kIntroY));
+    hooks_.deliver(plat::WM_LBUTTONUP, 0, plat::make_lparam(kIntroX, kIntroY));
+    uint16_t start = 0;
+    random_bytes(&start, sizeof start);
+    seed = start;
+    // The game starts with every side a person's: those no one plays yet go to the computer.
+    settle();
+    pending_.clear();
+    return timer_mode == MODE_TITLE;
+}
+
+int Room::seat(const Token& token) {
+    for (int side = 0; side < kMaxPlayers; side++) {
+        if (seats_[side].taken) continue;
+        seats_[side] = Seat{true, false, token};
+        return side;
+    }
+    return -1;
+}
+
+int Room::find(const Token& token) const {
+    if (is_zero(token)) return -1;
+    for (int side = 0; side < kMaxPlayers; side++)
+        if (seats_[side].taken && seats_[side].token == token) return side;
+    return -1;
+}
+
+void Room::arrive(int side) {
+    if (side < 0 || side >= kMaxPlayers || !seats_[side].taken) return;
+    seats_[side].connected = true;
+    game_.enter();
+    hand(side, false);
+}
+
+void Room::leave(int side) {
+    if (side < 0 || side >= kMaxPlayers) return;
+    seats_[side].connected = false;
+    if (pressed_by_ == side) pressed_by_ = -1;
+    game_.enter();
+    settle();
+}
+
+void Room::unseat(int side) {
+    if (side >= 0 && side < kMaxPlayers && !seats_[side].connected) seats_[side] = Seat{};
+}
+
+bool Room::busy() const { return pending_.size() >= kBusy; }
+
+bool Room::connected(int side) const { return side >= 0 && side < kMaxPlayers && seats_[side].connected; }
+
+int Room::players() const {
+    int n = 0;
+    for (const Seat& s : seats_) n += s.connected ? 1 : 0;
+    return n;
+}
+
+void Room::apply(const Input& input) {
+    hooks_.deliver(input.message, input.wParam, input.lParam);
+    pending_.push_back(input);
+}
+
+void Room::hand(int side, bool computer) { apply(Input{plat::WM_SIDE, static_cast<uint32_t>(side), computer ? 1 : 0}); }
+
+// No person's side without its player: the creator may still make a seated side the computer's on
+// the title screen, but a side no one connected holds is never left waiting for a person.
+void Room::settle() {
+    for (int side = 0; side < kMaxPlayers; side++)
+        if (!cpu_player[side] && !seats_[side].connected) hand(side, true);
+}
+
+bool Room::takes_press(int side, int x, int y) {
+    bool creator = side == 0;
+    switch (timer_mode) {
+        case MODE_TITLE:
+        case MODE_INTRO: return creator;
+        case MODE_PLAYING:
+            if (in_abort_button(x, y)) return creator;
+            return cur_player == side && !cpu_player[cur_player];
+        default: return false;
+    }
+}
+
+bool Room::offer(int side, const Input& input) {
+    if (!open_ || !connected(side) || busy()) return false;
+    game_.enter();
+    auto bits = static_cast<uint32_t>(input.lParam);
+    bool taken = false;
+    if (input.message == plat::WM_LBUTTONDOWN) {
+        taken = takes_press(side, static_cast<int>(bits & 0xFFFFu), static_cast<int>(bits >> 16));
+        if (taken) pressed_by_ = side;
+    } else if (input.message == plat::WM_LBUTTONUP) {
+        taken = pressed_by_ == side;
+        if (taken) pressed_by_ = -1;
+    }
+    // Keys are dropped: fast play is each player's own pace. So is everything else a client may send.
+    if (!taken) return false;
+    bool title = timer_mode == MODE_TITLE;
+    apply(input);
+    // The creator's clicks on the player boxes may have made a side no one plays a person's.
+    if (title) settle();
+    return true;
+}
+
+Frame Room::step() {
+    game_.enter();
+    bool title = timer_mode == MODE_TITLE;
+    hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
+    tick_++;
+    if (tick_ % kHashTicks == 0) hashes_[(tick_ / kHashTicks) % kKept] = {tick_, replay::state_hash()};
+    Frame frame{tick_, std::move(pending_)};
+    pending_.clear();
+    // Back at the title after a game: a player who joined during it onto a side beyond the game's is
+    // brought into the next one. The inputs go into the next frame.
+    if (!title && timer_mode == MODE_TITLE) {
+        for (int side = 0; side < kMaxPlayers; side++)
+            if (seats_[side].connected && side >= num_players) hand(side, false);
+    }
+    return frame;
+}
+
+std::vector<uint8_t> Room::snapshot() {
+    game_.enter();
+    return replay::take_snapshot();
+}
+
+Room::Check Room::check(uint32_t tick, uint64_t hash, uint64_t* ours) const {
+    if (tick == 0 || tick % kHashTicks != 0) return Check::kUnknown;
+    const auto& kept = hashes_[(tick / kHashTicks) % kKept];
+    if (kept.first != tick) return Check::kUnknown;
+    if (ours) *ours = kept.second;
+    return kept.second == hash ? Check::kMatch : Check::kDiffers;
+}
+
+}  // namespace online

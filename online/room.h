@@ -1,0 +1,99 @@
+// A room's game: the authority every client's game follows. The room keeps the seats of its players,
+// decides which of their inputs the game takes, applies those at once and lists them in the next
+// frame, and keeps the hashes the clients' reports are checked against. No network here: the server
+// hands it what the players send.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "online/protocol.h"
+#include "replay/game.h"
+#include "replay/playback.h"
+
+namespace online {
+
+// How a room or a session reaches the game: the front end's start-up and window procedure live in
+// the layer above this one.
+struct GameHooks {
+    // Opens the window of the thread's current game and starts it, as openwindow does.
+    std::function<bool()> open;
+    // Hands the thread's current game one message through the window procedure's way in.
+    replay::Deliver deliver;
+};
+
+class Room {
+public:
+    explicit Room(const GameHooks& hooks);
+    // Enters the game and closes its window.
+    ~Room();
+    Room(const Room&) = delete;
+    Room& operator=(const Room&) = delete;
+
+    // Opens the game and takes it past the intro to the title screen on a random seed. The game is at
+    // tick 0 then. False when its window cannot be opened.
+    bool open();
+
+    // A new seat: side k for the k-th player, -1 once all sides are seated. The first is the creator's.
+    int seat(const Token& token);
+    // The side of the seat the token holds, -1 for none; and the token a seat holds.
+    int find(const Token& token) const;
+    const Token& token(int side) const { return seats_[static_cast<size_t>(side) % kMaxPlayers].token; }
+    // The seat's player is connected, new or back: its side is a person's. Gone: a side of a person no
+    // one is there to play is handed to the computer.
+    void arrive(int side);
+    void leave(int side);
+    // Frees the seat of a player who has left, for the next to join: one dropped for a fault.
+    void unseat(int side);
+    bool connected(int side) const;
+    // So many inputs wait for the next frame that the room takes no more before it, nor anyone joining.
+    bool busy() const;
+    int players() const;
+
+    // An input from the player of the side: true when the game takes it, which it does at once; it is
+    // in the next frame.
+    bool offer(int side, const Input& input);
+
+    // The inputs taken since the last tick, then the next tick: the frame every client plays.
+    Frame step();
+    uint32_t tick() const { return tick_; }
+    // The game as it is now; between two ticks only at a tick's end, so that the snapshot of tick T is
+    // followed by frame T + 1.
+    std::vector<uint8_t> snapshot();
+
+    enum class Check { kMatch, kDiffers, kUnknown };
+    // A client's hash of the tick against the room's, which keeps those of the last 2560 ticks.
+    Check check(uint32_t tick, uint64_t hash, uint64_t* ours) const;
+
+    // Runs f with the room's game entered: a look at its globals.
+    template <typename F>
+    auto in(F f) {
+        game_.enter();
+        return f();
+    }
+
+private:
+    struct Seat {
+        bool taken = false;
+        bool connected = false;
+        Token token{};
+    };
+    void apply(const Input& input);
+    void hand(int side, bool computer);
+    void settle();
+    bool takes_press(int side, int x, int y);
+
+    GameHooks hooks_;
+    replay::Game game_;
+    bool open_ = false;
+    std::array<Seat, kMaxPlayers> seats_{};
+    std::vector<Input> pending_;
+    int pressed_by_ = -1;  // the side whose press was taken last; its release is taken too
+    uint32_t tick_ = 0;
+    static constexpr size_t kKept = 256;
+    std::array<std::pair<uint32_t, uint64_t>, kKept> hashes_{};
+};
+
+}  // namespace online

@@ -1,0 +1,86 @@
+// A player's connection to a room, for the desktop game and the tests. The network runs on a thread
+// of the session's own and only queues what arrives; the game's thread calls pump(), which plays it
+// into the running game, the thread's current one, and reports its hashes. The game's own clicks go
+// to the server through send_input, never straight into the game: the server's frames bring back the
+// ones the room takes. Nothing here blocks the game's thread, and a lost connection never hangs it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "online/protocol.h"
+#include "replay/playback.h"
+
+namespace online {
+
+// Where a server is: "ws://HOST:PORT[/PATH]" or "HOST:PORT"; an IPv6 host in brackets.
+struct Address {
+    std::string host;
+    std::string port;
+    std::string path = "/";
+};
+bool parse_address(const std::string& text, Address* address, std::string* why);
+
+class Session {
+public:
+    // Called from the network thread whenever something arrives or the connection is lost, so that
+    // the desktop can wake its event loop; it must not touch the game.
+    using Wake = std::function<void()>;
+
+    // Connects and asks for a new room, whose creator the player is. The request goes to the server's
+    // path and "room/new" (ws://host:port/room/new); a join goes to "room/CODE", so that a proxy in front
+    // of several servers can tell where the room is by the path alone. The server itself ignores it.
+    static std::unique_ptr<Session> create(const Address& server, replay::Deliver deliver, Wake wake = {});
+    // Connects and joins the room: with a zero token on a new seat, with a seat's token back on that seat.
+    static std::unique_ptr<Session> join(const Address& server, RoomCode code, const Token& token,
+                                         replay::Deliver deliver, Wake wake = {});
+    // Closes the connection at once, without waiting for the server.
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // On the game's thread, with the session's game entered and its window open: applies what has
+    // arrived (the welcome, snapshots, frames) and sends the state's hash every 10 ticks.
+    void pump();
+    // Sends the player's press, release or key to the room, which decides whether its game takes it.
+    // Nothing is sent before playing() nor once lost().
+    void send_input(uint32_t message, uint32_t wParam, int32_t lParam);
+
+    // Known once the welcome has been pumped.
+    bool welcomed() const { return welcomed_; }
+    RoomCode code() const { return code_; }
+    int side() const { return side_; }
+    bool creator() const { return creator_; }
+    const Token& token() const { return token_; }
+    // The game follows the room's once its first snapshot has been pumped; its tick then.
+    bool playing() const { return playing_; }
+    uint32_t tick() const { return tick_; }
+    // Snapshots restored: the first, and one for each time the server found the game had drifted.
+    uint32_t snapshots() const { return snapshots_; }
+    // The connection is gone and everything that came before has been pumped; why, in a player's words.
+    bool lost() const { return lost_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    struct Net;
+    Session(const Address& server, std::vector<uint8_t> hello, replay::Deliver deliver, Wake wake);
+    void apply(const ToClient& message);
+    void lose(const std::string& why);
+
+    std::unique_ptr<Net> net_;
+    replay::Deliver deliver_;
+    bool welcomed_ = false;
+    RoomCode code_;
+    int side_ = -1;
+    bool creator_ = false;
+    Token token_{};
+    bool playing_ = false;
+    uint32_t tick_ = 0;
+    uint32_t snapshots_ = 0;
+    bool lost_ = false;
+    std::string reason_;
+};
+
+}  // namespace online

@@ -1,0 +1,117 @@
+// Online play on the loopback for the tests: a server on a thread of its own, headless players each
+// with a game of their own, and the scripted person who plays a side.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "online/server.h"
+#include "online/session.h"
+#include "replay/game.h"
+
+namespace online_test {
+
+// The front end's hooks, as vantor-server has them.
+online::GameHooks hooks();
+
+// Moves the process into an empty folder, so that the rooms list the built-in maps alone.
+void work_in_empty_folder();
+
+// A server on 127.0.0.1, on a free port, serving on a thread of its own until destroyed.
+class LocalServer {
+public:
+    explicit LocalServer(online::ServerOptions options = {});
+    ~LocalServer();
+    online::Address address() const;
+    online::Metrics metrics() const { return server_->metrics(); }
+    // The log's lines so far.
+    std::vector<std::string> log() const;
+    // Whether a line holding part is logged within a few seconds.
+    bool logged(const std::string& part) const;
+
+private:
+    std::unique_ptr<online::Server> server_;
+    std::thread thread_;
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+// Sessions ring it when something arrives; pump loops wait on it.
+class Doorbell {
+public:
+    void ring() {
+        std::lock_guard<std::mutex> hold(lock_);
+        rings_++;
+        bell_.notify_all();
+    }
+    void wait(std::chrono::milliseconds at_most) {
+        std::unique_lock<std::mutex> hold(lock_);
+        bell_.wait_for(hold, at_most, [&] { return rings_ != heard_; });
+        heard_ = rings_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable bell_;
+    uint64_t rings_ = 0, heard_ = 0;
+};
+
+// A headless player: a game of its own with its window open, and a session once it connects.
+class Player {
+public:
+    explicit Player(Doorbell* bell = nullptr);
+    ~Player();
+    void create(const online::Address& server);
+    void join(const online::Address& server, online::RoomCode code, const online::Token& token = {});
+    // The connection closes abruptly, as when the program is killed.
+    void drop() { session_.reset(); }
+    void pump();
+    // A press and a release, as the player's mouse sends them.
+    void click(int x, int y);
+    online::Session& session() { return *session_; }
+    bool connected() const { return session_ != nullptr; }
+    // Runs f with this player's game entered.
+    template <typename F>
+    auto in(F f) {
+        game_.enter();
+        return f();
+    }
+    uint64_t hash();
+
+private:
+    Doorbell* bell_;
+    replay::Game game_;
+    plat::Window* window_ = nullptr;
+    std::unique_ptr<online::Session> session_;
+};
+
+// Pumps the players, each with its script, until done or the time is up; false then.
+bool pump_until(const std::vector<Player*>& players, Doorbell& bell, const std::function<bool()>& done,
+                std::chrono::milliseconds limit, const std::function<void()>& script = {});
+
+// A scripted person: in its side's turn it clicks a loaded launcher, aims on the dial and the power
+// bar at the nearest unit of another side, and fires. Turns played, counted when the turn moves on.
+// It takes a moment over each turn, as a person would: at the fastest clock four of them would
+// otherwise send more inputs than the server lets through.
+class Person {
+public:
+    void act(Player& player);
+    int turns() const { return turns_; }
+
+private:
+    bool fired_ = false;
+    uint32_t fired_at_ = 0;
+    std::chrono::steady_clock::time_point fired_time_;
+    bool waiting_ = false;  // the turn has come; the person looks at the map a moment first
+    std::chrono::steady_clock::time_point turn_came_;
+    int turns_ = 0;
+};
+
+}  // namespace online_test

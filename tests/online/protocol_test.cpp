@@ -1,0 +1,147 @@
+// The messages' bytes and the room codes: every message round trips, and the decoders take nothing
+// cut short, too long, of an unknown type or out of range.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "online/protocol.h"
+#include "online/session.h"
+#include "platform/window.h"
+
+namespace {
+
+using namespace online;
+
+bool server_takes(const std::vector<uint8_t>& b) { return decode_to_server(b.data(), b.size()).has_value(); }
+bool client_takes(const std::vector<uint8_t>& b) { return decode_to_client(b.data(), b.size()).has_value(); }
+
+template <typename T, typename Decoded>
+T as(const Decoded& m) {
+    EXPECT_TRUE(m && std::holds_alternative<T>(*m));
+    return m && std::holds_alternative<T>(*m) ? std::get<T>(*m) : T{};
+}
+template <typename T>
+T up(const std::vector<uint8_t>& b) {
+    return as<T>(decode_to_server(b.data(), b.size()));
+}
+template <typename T>
+T down(const std::vector<uint8_t>& b) {
+    return as<T>(decode_to_client(b.data(), b.size()));
+}
+
+std::vector<uint8_t> with(std::vector<uint8_t> b, size_t at, uint8_t v) { return b[at] = v, b; }
+
+TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
+    Token token = new_token();
+    std::vector<uint8_t> join = encode(Join{7, RoomCode{0x123456789AULL}, token});
+    ASSERT_EQ(join.size(), 29u);
+    EXPECT_EQ(join[0], kJoin);
+    EXPECT_EQ(join[1], 7);
+    EXPECT_EQ(std::string(join.begin() + 5, join.begin() + 13), "28T5CY4T");
+    EXPECT_EQ(up<Join>(join).code.value, 0x123456789AULL);
+    EXPECT_EQ(up<Join>(join).token, token);
+    EXPECT_EQ(up<Input>(encode(Input{plat::WM_LBUTTONDOWN, 1, -5})), (Input{plat::WM_LBUTTONDOWN, 1, -5}));
+    EXPECT_EQ(up<Hash>(encode(Hash{1230, 0xFEDCBA9876543210ULL})).hash, 0xFEDCBA9876543210ULL);
+    Welcome w = down<Welcome>(encode(Welcome{RoomCode{42}, 3, true, Token{1}}));
+    EXPECT_EQ(w.code.value, 42u);
+    EXPECT_EQ(w.side, 3);
+    EXPECT_TRUE(w.creator);
+    EXPECT_EQ(down<Snapshot>(encode(Snapshot{99, {1, 2, 3}})).bytes, (std::vector<uint8_t>{1, 2, 3}));
+    std::vector<Input> inputs{{plat::WM_LBUTTONDOWN, 2, 3}, {plat::WM_SIDE, 5, -6}, {plat::WM_LBUTTONUP, 0, 7}};
+    EXPECT_EQ(down<Frame>(encode(Frame{5, inputs})).inputs, inputs);
+    EXPECT_EQ(down<Refuse>(encode(Refuse{"tab\there"})).reason, "tab?here");
+
+    using Takes = bool (*)(const std::vector<uint8_t>&);
+    std::vector<std::pair<std::vector<uint8_t>, Takes>> all = {
+        {encode(Create{}), server_takes},         {join, server_takes},
+        {encode(Hash{}), server_takes},           {encode(Welcome{{}, 0, false, Token{1}}), client_takes},
+        {encode(Frame{5, inputs}), client_takes}, {encode(Refuse{"x"}), client_takes}};
+    for (auto [bytes, takes] : all) {
+        EXPECT_TRUE(takes(bytes));
+        EXPECT_FALSE(takes({bytes.begin(), bytes.end() - 1}));
+        bytes.push_back(0);
+        EXPECT_FALSE(takes(bytes));
+    }
+}
+
+TEST(ProtocolTest, UnknownTypesAndFieldsOutOfRangeAreRefused) {
+    for (int type = 0; type < 256; type++) {
+        std::vector<uint8_t> zeros(29, 0);
+        zeros[0] = static_cast<uint8_t>(type);
+        // 29 bytes make a join, but its code cannot be zeros; only a snapshot is any bytes at all.
+        EXPECT_FALSE(server_takes(zeros)) << type;
+        EXPECT_EQ(client_takes(zeros), type == kSnapshot) << type;
+    }
+    EXPECT_FALSE(client_takes(encode(Create{}))) << "directions do not mix";
+    std::vector<uint8_t> welcome = encode(Welcome{RoomCode{42}, 3, true, Token{1}});
+    EXPECT_FALSE(client_takes(with(welcome, 9, 4))) << "side 4";
+    EXPECT_FALSE(client_takes(with(welcome, 10, 2))) << "creator 2";
+    EXPECT_FALSE(client_takes(with(welcome, 11, 0))) << "a zero token";
+    EXPECT_FALSE(client_takes(with(welcome, 1, 'a'))) << "a code in lower case";
+    EXPECT_FALSE(client_takes(with(welcome, 1, 'U'))) << "no U in the alphabet";
+    EXPECT_FALSE(client_takes(encode(Snapshot{1, {}})));
+    EXPECT_FALSE(client_takes(with(encode(Frame{1, {{plat::WM_LBUTTONDOWN, 2, 3}}}), 5, 2))) << "count";
+    EXPECT_FALSE(client_takes(with(encode(Refuse{"ab"}), 2, '\n')));
+    for (uint32_t message : {plat::WM_DESTROY, plat::WM_PAINT, plat::WM_TIMER, plat::WM_DROPFILES}) {
+        EXPECT_FALSE(client_takes(encode(Frame{1, {{message, 0, 0}}}))) << message;
+        EXPECT_FALSE(server_takes(encode(Input{message, 0, 0}))) << message;
+    }
+    EXPECT_FALSE(client_takes(encode(Frame{1, {{plat::WM_KEYDOWN, 'F', 0}}}))) << "keys are never played";
+    EXPECT_FALSE(server_takes(encode(Input{plat::WM_SIDE, 0, 0}))) << "only the server hands sides over";
+
+    Frame many{1, std::vector<Input>(kMaxFrameInputs + 1, Input{plat::WM_LBUTTONUP, 0, 0})};
+    EXPECT_FALSE(client_takes(encode(many)));
+    many.inputs.pop_back();
+    EXPECT_TRUE(client_takes(encode(many)));
+    std::vector<uint8_t> huge = encode(Snapshot{1, std::vector<uint8_t>(kMaxMessage, 7)});
+    EXPECT_FALSE(client_takes(huge));
+    EXPECT_EQ(encode(Refuse{std::string(500, 'x')}).size(), 2 + kMaxReason);
+}
+
+TEST(ProtocolTest, RoomCodesReadAsPlayersTypeThemAndAreRandom) {
+    for (const char* same : {"28T5-CY4T", "28T5CY4T", "28t5-cy4t", "28t5cy4t"}) {
+        RoomCode c;
+        EXPECT_TRUE(parse_code(same, &c)) << same;
+        EXPECT_EQ(c.value, 0x123456789AULL) << same;
+    }
+    RoomCode a, b;
+    ASSERT_TRUE(parse_code("0O1I-L1iL", &a) && parse_code("0011-1111", &b));
+    EXPECT_EQ(a, b);
+    for (const char* bad : {"", "28T5-CY4", "28T5-CY4TX", "28T5C-Y4T", "28T5--CY4T", "28T5-CY4U", "28T5 CY4T"}) {
+        RoomCode c;
+        EXPECT_FALSE(parse_code(bad, &c)) << bad;
+    }
+    std::set<uint64_t> codes;
+    std::set<Token> tokens;
+    uint64_t bits = 0;
+    for (int i = 0; i < 1000; i++) {
+        RoomCode code = new_code(), back;
+        ASSERT_TRUE(parse_code(show_code(code), &back));
+        EXPECT_EQ(back, code);
+        codes.insert(code.value);
+        bits |= code.value;
+        tokens.insert(new_token());
+    }
+    // Forty random bits: a thousand draws differ but for odds of one in two million, and use them all.
+    EXPECT_EQ(codes.size(), 1000u);
+    EXPECT_EQ(tokens.size(), 1000u);
+    EXPECT_EQ(bits, kCodeLimit - 1);
+    EXPECT_EQ(tokens.count(Token{}), 0u);
+}
+
+TEST(ProtocolTest, ServerAddressesAreReadOrRefused) {
+    Address a;
+    ASSERT_TRUE(parse_address("ws://play.example.org:8765/vantor/", &a, nullptr));
+    EXPECT_EQ(a.host + " " + a.port + " " + a.path, "play.example.org 8765 /vantor/");
+    ASSERT_TRUE(parse_address("[::1]:9", &a, nullptr));
+    EXPECT_EQ(a.host + " " + a.port + " " + a.path, "::1 9 /");
+    ASSERT_TRUE(parse_address("localhost", &a, nullptr));
+    EXPECT_EQ(a.port, "80");
+    for (const char* bad : {"wss://host:1", "::1:80", "[::1", "host:0", "host:65536", "host:8x", ":80", ""}) {
+        std::string why;
+        EXPECT_FALSE(parse_address(bad, &a, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// vantor-server: rooms of online play, each a headless game that is the authority (docs/ONLINE.md).
+//   vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]
+//                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K]
+// Serves until SIGINT or SIGTERM. The rooms play the built-in maps only: the server works in an empty
+// folder of its own, so that no map file where it was started is listed.
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app/app.h"
+#include "model/globals.h"
+#include "online/server.h"
+#include "platform/null.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]\n"
+    "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K]\n";
+
+// A whole number within limits, or false.
+bool number(const char* text, long long lo, long long hi, long long* value) {
+    char* end = nullptr;
+    long long v = std::strtoll(text, &end, 10);
+    if (!*text || *end || v < lo || v > hi) return false;
+    *value = v;
+    return true;
+}
+
+// I/K with 0 <= I < K <= 32: the first character of a code has 32 values.
+bool shard(const std::string& text, online::ServerOptions* options) {
+    size_t slash = text.find('/');
+    long long i = 0, k = 0;
+    if (slash == std::string::npos || !number(text.substr(0, slash).c_str(), 0, 31, &i) ||
+        !number(text.substr(slash + 1).c_str(), 1, 32, &k) || i >= k)
+        return false;
+    options->shard = static_cast<uint32_t>(i);
+    options->shards = static_cast<uint32_t>(k);
+    return true;
+}
+
+bool parse(int argc, char** argv, online::ServerOptions* options) {
+    bool port_given = false;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "vantor-server: %s needs a value\n%s", arg.c_str(), kUsage);
+            return false;
+        }
+        const char* value = argv[++i];
+        long long v = 0;
+        bool ok = true;
+        if (arg == "--bind") options->bind = value;
+        else if (arg == "--port")
+            ok = number(value, 0, 65535, &v), options->port = static_cast<uint16_t>(v), port_given = true;
+        else if (arg == "--tick-ms") ok = number(value, 1, 10000, &v), options->tick_ms = static_cast<uint32_t>(v);
+        else if (arg == "--max-rooms") ok = number(value, 1, 1000000, &v), options->max_rooms = static_cast<size_t>(v);
+        else if (arg == "--max-connections")
+            ok = number(value, 1, 1000000, &v), options->max_connections = static_cast<size_t>(v);
+        else if (arg == "--idle-seconds")
+            ok = number(value, 1, 86400, &v), options->idle_seconds = static_cast<uint32_t>(v);
+        else if (arg == "--expiry-seconds")
+            ok = number(value, 1, 7 * 86400, &v), options->expiry_seconds = static_cast<uint32_t>(v);
+        else if (arg == "--shard") ok = shard(value, options);
+        else {
+            std::fprintf(stderr, "vantor-server: unexpected argument %s\n%s", arg.c_str(), kUsage);
+            return false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "vantor-server: %s %s is out of range\n%s", arg.c_str(), value, kUsage);
+            return false;
+        }
+    }
+    if (!port_given) std::fprintf(stderr, "vantor-server: --port is needed\n%s", kUsage);
+    return port_given;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    online::ServerOptions options;
+    if (!parse(argc, argv, &options)) return 2;
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::string pattern = (fs::temp_directory_path(ec) / "vantor-server-XXXXXX").string();
+    if (ec || !mkdtemp(pattern.data()) || chdir(pattern.c_str()) != 0) {
+        std::fprintf(stderr, "vantor-server: cannot make an empty working folder\n");
+        return 1;
+    }
+
+    online::GameHooks hooks;
+    hooks.open = [] { return openwindow(nullptr, 1); };
+    hooks.deliver = [](uint32_t message, uint32_t wParam, int32_t lParam) {
+        feed(hwnd, message, wParam, lParam);
+        // The headless backend keeps the name of every sound played: a server would pile them up.
+        plat::clear_sound_log();
+    };
+    online::Server server(options, hooks);
+    std::string why;
+    int code = 0;
+    if (!server.listen(&why)) {
+        std::fprintf(stderr, "vantor-server: %s\n", why.c_str());
+        code = 1;
+    } else {
+        std::fprintf(stderr, "vantor-server: listening on %s port %u, a tick every %u ms\n", options.bind.c_str(),
+                     static_cast<unsigned>(server.port()), static_cast<unsigned>(options.tick_ms));
+        // SIGINT and SIGTERM wait for a thread of their own, which stops the server as any thread may.
+        std::thread waiter([&server, signals] {
+            int signal = 0;
+            sigwait(&signals, &signal);
+            server.stop();
+        });
+        server.run();
+        // Stopped some other way, the waiter is woken to end as well.
+        pthread_kill(waiter.native_handle(), SIGTERM);
+        waiter.join();
+        std::fprintf(stderr, "vantor-server: stopped\n");
+    }
+    fs::remove(pattern, ec);
+    return code;
+}
