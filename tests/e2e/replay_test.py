@@ -128,7 +128,7 @@ class ReplayTest:
             plan = self.plan_red_turn()
             if plan:
                 break
-            self.log("Red is out before its first turn: closing for a game on another seed")
+            self.log("Red is out before it can fire in its first turn: closing for a game on another seed")
             self.game.close()
             self.game.wait_exit(15)
             # The next game starts from a fresh home: no settings, no replay.
@@ -201,6 +201,9 @@ class ReplayTest:
         settled = next((k for k in range(red, len(states)) if not shots[k]), None)
         if settled is None:
             raise Failure("in vantor-sim the sky is not clear 1200 ticks into the game")
+        # A missile still in the air at the start of Red's turn may put Red out before it clears.
+        if states[settled]["cur_player"] != 0 or not states[settled]["alive"][0]:
+            return None
         return red, settled
 
     def red_turn(self, red, settled):
