@@ -85,6 +85,12 @@ bool Room::busy() const { return pending_.size() >= kBusy; }
 
 bool Room::connected(int side) const { return side >= 0 && side < kMaxPlayers && seats_[side].connected; }
 
+int Room::leader() const {
+    for (int side = 0; side < kMaxPlayers; side++)
+        if (seats_[side].connected) return side;
+    return -1;
+}
+
 int Room::players() const {
     int n = 0;
     for (const Seat& s : seats_) n += s.connected ? 1 : 0;
@@ -106,7 +112,7 @@ void Room::settle() {
 }
 
 bool Room::takes_press(int side, int x, int y) {
-    bool creator = side == 0;
+    bool creator = side == leader();
     switch (timer_mode) {
         case MODE_TITLE:
         case MODE_INTRO: return creator;

@@ -48,6 +48,10 @@ public:
     // Frees the seat of a player who has left, for the next to join: one dropped for a fault.
     void unseat(int side);
     bool connected(int side) const;
+    // Who may set up the game on the title screen and Abort: the creator (side 0) while connected,
+    // else the connected player of the lowest side, so that a room whose creator has gone can still
+    // start and end its games. -1 when no one is connected.
+    int leader() const;
     // So many inputs wait for the next frame that the room takes no more before it, nor anyone joining.
     bool busy() const;
     int players() const;

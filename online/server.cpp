@@ -433,10 +433,13 @@ void ServerCore::leave(Peer& peer, const std::string& why) {
     if (!table || stopping || table->peers[peer.side].get() != &peer) return;
     // Keep the peer alive until this returns: the table's reference may be the last.
     std::shared_ptr<Peer> hold = std::move(table->peers[peer.side]);
+    int leader = table->room.leader();
     table->room.leave(peer.side);
     if (peer.faulty) table->room.unseat(peer.side);
     count_players();
     log("room " + peer.room + " left, side " + std::to_string(peer.side) + ": " + why);
+    if (leader == peer.side && table->room.leader() >= 0)
+        log("room " + peer.room + " led by side " + std::to_string(table->room.leader()) + " until side 0 is back");
     if (table->room.players() == 0) table->empty_since = Clock::now();
 }
 

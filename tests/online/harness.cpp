@@ -185,6 +185,17 @@ bool plan_shot(int side, Shot* shot) {
 
 }  // namespace
 
+bool plan_turn(int side, std::vector<std::pair<int, int>>* clicks) {
+    Shot shot;
+    if (!plan_shot(side, &shot)) return false;
+    clicks->clear();
+    if (shot.select) clicks->emplace_back(shot.x, shot.y);
+    clicks->emplace_back(shot.dial_x, shot.dial_y);
+    clicks->emplace_back(540, shot.bar_y);
+    clicks->emplace_back(575, 430);
+    return true;
+}
+
 void Person::act(Player& player) {
     if (!player.connected()) return;
     online::Session& s = player.session();

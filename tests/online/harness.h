@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "online/server.h"
@@ -95,6 +96,11 @@ private:
 // Pumps the players, each with its script, until done or the time is up; false then.
 bool pump_until(const std::vector<Player*>& players, Doorbell& bell, const std::function<bool()>& done,
                 std::chrono::milliseconds limit, const std::function<void()>& script = {});
+
+// The clicks a person of the side would make now in its turn, with the thread's current game: a
+// loaded launcher (unless it is selected already), the dial and the power bar towards the nearest unit
+// of another side, and Fire. False when the side has no launcher a click can select.
+bool plan_turn(int side, std::vector<std::pair<int, int>>* clicks);
 
 // A scripted person: in its side's turn it clicks a loaded launcher, aims on the dial and the power
 // bar at the nearest unit of another side, and fires. Turns played, counted when the turn moves on.

@@ -116,6 +116,21 @@ TEST_F(RoomTest, InPlayOnlyThePlayerOfTheSideToMoveActsAndOnlyTheCreatorAborts) 
     EXPECT_FALSE(click(0, 300, 200)) << "nothing is taken in the game over";
 }
 
+TEST_F(RoomTest, WhileTheCreatorIsAwayTheNextPlayerLeadsTheRoom) {
+    int second = join(), third = join();
+    room_.leave(0);
+    EXPECT_EQ(room_.leader(), second);
+    EXPECT_FALSE(click(third, kStartX, kStartY));
+    ASSERT_TRUE(click(second, kStartX, kStartY)) << "a room whose creator left can still start";
+    ASSERT_TRUE(step_until([] { return timer_mode == MODE_PLAYING; }));
+    EXPECT_FALSE(room_.offer(third, press(kAbortX, kAbortY)));
+    room_.arrive(0);
+    EXPECT_EQ(room_.leader(), 0) << "the creator takes the lead back";
+    EXPECT_FALSE(room_.offer(second, press(kAbortX, kAbortY)));
+    EXPECT_TRUE(room_.offer(0, press(kAbortX, kAbortY)));
+    EXPECT_EQ(mode(), MODE_GAMEOVER);
+}
+
 TEST_F(RoomTest, ASideWhosePlayerLeavesIsPlayedByTheComputerUntilItComesBack) {
     play_until_person_moves();
     int mover = room_.in([] { return cur_player; });
