@@ -5,7 +5,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "init/init.h"
@@ -217,9 +220,43 @@ void loadmaps() {
     list_builtin_maps();
 }
 
+namespace {
+
+// A built-in pair never changes and no one draws on it: it is decoded once for the process and shared
+// by every game on every thread. The check against the next game's options is each game's own.
+bool shared_builtin_pair(const std::string& base, plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why) {
+    static std::mutex lock;
+    // Never destroyed: games may close after the statics are gone.
+    static auto* decoded = new std::map<std::string, std::pair<plat::Bitmap*, plat::Bitmap*>>;
+    std::lock_guard<std::mutex> hold(lock);
+    auto& [shown, territory] = (*decoded)[base];
+    if (!shown) {
+        PictureBytes map, tac;
+        if (!read_picture(base, "map", true, &map, why) || !read_picture(base, "tac", true, &tac, why)) return false;
+        plat::Bitmap* m = decode_picture(base, "map", map.data, map.size, why);
+        plat::release_resource_pages(map.data, map.size);
+        if (!m) return false;
+        plat::Bitmap* t = decode_picture(base, "tac", tac.data, tac.size, why);
+        plat::release_resource_pages(tac.data, tac.size);
+        if (!t) {
+            plat::delete_bitmap(m);
+            return false;
+        }
+        // The process keeps one hold of its own, for the next game.
+        shown = m, territory = t;
+    }
+    if (!territories_present(territory, why)) return false;
+    *mainmap = plat::share_bitmap(shown);
+    *tacmap = plat::share_bitmap(territory);
+    return true;
+}
+
+}  // namespace
+
 bool readmappair(const char* name, bool builtin, plat::Bitmap** mainmap, plat::Bitmap** tacmap, std::string* why) {
     *mainmap = *tacmap = nullptr;
     std::string base = name;
+    if (builtin) return shared_builtin_pair(base, mainmap, tacmap, why);
     PictureBytes map, tac;
     return read_picture(base, "map", builtin, &map, why) && read_picture(base, "tac", builtin, &tac, why) &&
            decodemappair(name, map.data, map.size, tac.data, tac.size, mainmap, tacmap, why);
@@ -243,7 +280,9 @@ bool startgame(std::string* why) {
     plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
     plat::select_bitmap(TactDC, hTacticalmap);
     FullDC = plat::create_surface();
-    hFullimage = plat::create_bitmap(MAP_WIDTH, MAP_HEIGHT);
+    // A server's game keeps of the map with its icons only the tiles the icons are drawn on.
+    hFullimage = plat::layered_pictures() ? plat::create_layered(hMainmap) : nullptr;
+    if (!hFullimage) hFullimage = plat::create_bitmap(MAP_WIDTH, MAP_HEIGHT);
     plat::select_bitmap(FullDC, hFullimage);
     plat::blit(FullDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, MapDC, 0, 0, plat::SRCCOPY);
     shuffle();

@@ -1,5 +1,7 @@
 // Start-up and shut-down: the random seed, the drawing surfaces and artwork, the timer.
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "init/init.h"
@@ -12,18 +14,26 @@
 
 namespace {
 
-// A missing or broken resource leaves the handle null, and copies from it draw nothing.
+// A missing or broken resource leaves the handle null, and copies from it draw nothing. No one draws
+// on the artwork, so it is decoded once for the process and shared by every game on every thread.
 plat::Bitmap* load_resource_bitmap(const char* name) {
+    static std::mutex lock;
+    // Never destroyed: games may close after the statics are gone.
+    static auto* decoded = new std::map<std::string, plat::Bitmap*>;
+    std::lock_guard<std::mutex> hold(lock);
+    plat::Bitmap*& bitmap = (*decoded)[name];
+    if (bitmap) return plat::share_bitmap(bitmap);
     const plat::Resource* res = plat::find_resource("BITMAP", name);
     if (!res) {
         std::fprintf(stderr, "vantor: the picture %s is missing from this build\n", name);
         return nullptr;
     }
     std::string error;
-    plat::Bitmap* bitmap = plat::decode_bmp(res->data, res->size, &error);
+    bitmap = plat::decode_bmp(res->data, res->size, &error);
     plat::release_resource_pages(res->data, res->size);
     if (!bitmap) std::fprintf(stderr, "vantor: the picture %s cannot be read: %s\n", name, error.c_str());
-    return bitmap;
+    // The process keeps one hold of its own, for the next game.
+    return plat::share_bitmap(bitmap);
 }
 
 }  // namespace

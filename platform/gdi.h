@@ -2,8 +2,10 @@
 // Colours are 24-bit values written 0x00BBGGRR, as the game and its map files use them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace plat {
@@ -27,7 +29,18 @@ struct Bitmap {
     // (both empty until the first hash): a hash a tick reads only the rows that changed.
     std::vector<uint64_t> row_hashes;
     std::vector<uint8_t> rows_changed;
+    // A shared bitmap is read-only: games on any thread may hold it at once, and it goes with the last
+    // of them (share_bitmap). Drawing into it is a fault, and aborts.
+    bool shared = false;
+    std::atomic<int> holders{1};
+    // A layered bitmap keeps only the tiles drawn on, kTile x kTile each, row by row; the rest read as
+    // its base, a bitmap of the same size that it holds shared. Its pixels are empty: it is read and
+    // drawn through the functions below alone.
+    Bitmap* base = nullptr;
+    std::vector<std::unique_ptr<Colour[]>> tiles;
 };
+
+constexpr int kTile = 8;
 
 // A drawing surface: draws into whichever bitmap is selected into it.
 struct Surface {
@@ -36,7 +49,20 @@ struct Surface {
 
 // A black bitmap; null for a size that is not positive or is absurdly large.
 Bitmap* create_bitmap(int width, int height);
+// Lets go of the bitmap: a shared one is freed with its last holder.
 void delete_bitmap(Bitmap* bitmap);
+// One more holder of the bitmap, which is read-only from then on; returns it. Null gives null.
+Bitmap* share_bitmap(Bitmap* bitmap);
+
+// A bitmap that reads as base, which it shares, until drawn on; null for a null or layered base.
+Bitmap* create_layered(Bitmap* base);
+// Whether this thread's games make the map with its icons as a layered bitmap over the map: a server's
+// rooms, whose pictures no one reads pixel by pixel. Off unless set.
+void set_layered_pictures(bool on);
+bool layered_pictures();
+// Row y of the bitmap, 0 <= y < height: its own pixels, or a layered bitmap's gathered into scratch,
+// which holds width pixels.
+const Colour* read_row(const Bitmap* bitmap, int y, Colour* scratch);
 
 Surface* create_surface();
 void delete_surface(Surface* surface);

@@ -9,6 +9,10 @@ namespace plat {
 
 struct Window;
 
+// Whether windows this thread opens from now on have a picture (they do unless told otherwise). A
+// window without one draws nothing: a server's rooms, which no one looks at, save its memory.
+void set_window_pictures(bool pictures);
+
 // The caption the game last gave the off-screen window.
 std::string window_caption(const Window* hwnd);
 // The period the game last set the off-screen window's timer to; 0 with no timer.

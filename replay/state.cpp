@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <type_traits>
 
@@ -158,8 +159,7 @@ uint64_t hash_bytes(const void* p, size_t n, uint64_t seed_value = 0) { return h
 
 // A picture's hash from the hashes of its rows, of which only the rows drawn since are read again.
 // The last entry of row_hashes keeps the picture's hash while no row changes.
-uint64_t picture_hash(plat::Bitmap* b) {
-    if (!b) return 0;
+uint64_t rows_hash(plat::Bitmap* b) {
     auto rows = static_cast<size_t>(b->height);
     if (b->rows_changed.size() != rows) {
         b->rows_changed.assign(rows, 1);
@@ -168,12 +168,24 @@ uint64_t picture_hash(plat::Bitmap* b) {
     const uint8_t* changed = b->rows_changed.data();
     if (std::memchr(changed, 1, rows) == nullptr) return b->row_hashes[rows];
     auto width = static_cast<size_t>(b->width);
+    std::vector<plat::Colour> scratch(b->base ? width : 0);
     for (size_t y = 0; y < rows; y++) {
         if (!changed[y]) continue;
-        b->row_hashes[y] = hash_bytes(b->pixels.data() + y * width, width * sizeof(plat::Colour));
+        const plat::Colour* row = plat::read_row(b, static_cast<int>(y), scratch.data());
+        b->row_hashes[y] = hash_bytes(row, width * sizeof(plat::Colour));
         b->rows_changed[y] = 0;
     }
     return b->row_hashes[rows] = hash_bytes(b->row_hashes.data(), rows * sizeof(uint64_t), (static_cast<uint64_t>(width) << 32) | rows);
+}
+
+uint64_t picture_hash(plat::Bitmap* b) {
+    if (!b) return 0;
+    if (!b->shared) return rows_hash(b);
+    // A shared picture never changes, but games on other threads keep its row hashes too: the first
+    // hashes it, under a lock, and the rest read what it kept.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
+    return rows_hash(b);
 }
 
 // Where the window's picture and the map pictures may be copied from, as bases for a picture's rows.
@@ -188,12 +200,13 @@ struct Bases {
     Placed at[kBases];
 };
 
-// Row y of target as a base places it; null where the base has no such row.
-const plat::Colour* base_row(const Placed& p, int y, int width) {
+// Row y of target as a base places it, gathered into scratch (width pixels) if need be; null where the
+// base has no such row.
+const plat::Colour* base_row(const Placed& p, int y, int width, plat::Colour* scratch) {
     if (!p.bitmap || p.bitmap->width != width) return nullptr;
     int row = y - p.dy;
     if (row < 0 || row >= p.bitmap->height) return nullptr;
-    return p.bitmap->pixels.data() + static_cast<size_t>(row) * static_cast<size_t>(width);
+    return plat::read_row(p.bitmap, row, scratch);
 }
 
 // A picture as rows, each the exclusive-or with the row of whichever candidate base is nearest, three
@@ -206,13 +219,16 @@ void write_picture(Writer& w, const plat::Bitmap* b, const Bases& bases, std::in
     auto height = static_cast<uint16_t>(b->height);
     w.scalar(width), w.scalar(height);
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+    // Rows of layered pictures are gathered, each candidate's into a scratch row of its own.
+    std::vector<plat::Colour> scratch(static_cast<size_t>(width) * (kBases + 1));
+    auto scratch_of = [&](size_t i) { return scratch.data() + i * width; };
     for (int y = 0; y < height; y++) {
-        const plat::Colour* pixels = b->pixels.data() + static_cast<size_t>(y) * width;
+        const plat::Colour* pixels = plat::read_row(b, y, scratch_of(kBases));
         Base best = kZero;
         const plat::Colour* best_row = nullptr;
         int best_same = -1;
         for (Base c : candidates) {
-            const plat::Colour* r = base_row(bases.at[c], y, width);
+            const plat::Colour* r = base_row(bases.at[c], y, width, scratch_of(c));
             if (!r) continue;
             int same = 0;
             for (int x = 0; x < width; x++) same += pixels[x] == r[x];
@@ -245,12 +261,13 @@ bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int
     Owned b(plat::create_bitmap(width, height));
     if (!b) return false;
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+    std::vector<plat::Colour> scratch(width);
     for (int y = 0; y < height; y++) {
         uint8_t base = 0;
         r.scalar(base);
         r.bytes(row.data(), row.size());
         if (!r.ok || base >= kBases) return false;
-        const plat::Colour* from = base == kZero ? nullptr : base_row(bases.at[base], y, width);
+        const plat::Colour* from = base == kZero ? nullptr : base_row(bases.at[base], y, width, scratch.data());
         if (base != kZero && !from) return false;
         plat::Colour* pixels = b->pixels.data() + static_cast<size_t>(y) * width;
         for (int x = 0; x < width; x++) {
@@ -382,7 +399,25 @@ std::vector<uint8_t> take_snapshot() {
     bases.at[kFullimage] = {hFullimage, 0};
     bases.at[kTitle] = {hTitlegfx, 0};
     bases.at[kPanel] = {hPanelimage, PANEL_Y};
-    write_picture(w, WinDC ? WinDC->bitmap : nullptr, bases, {kFullimage, kMainmap, kTitle, kPanel});
+    // A window without a picture of its own (a server's room) is drawn for the snapshot as a paint
+    // would draw it: a player's game takes the room's picture along with its game.
+    const plat::Bitmap* window = WinDC ? WinDC->bitmap : nullptr;
+    Owned drawn;
+    if (WinDC && !window) {
+        drawn.reset(plat::create_bitmap(CLIENT_WIDTH, CLIENT_HEIGHT));
+        plat::select_bitmap(WinDC, drawn.get());
+        repaint();
+        // A paint leaves the game-over screen as it is: draw its map and panel as in play, so that
+        // a player who comes in then sees the grey map rather than black.
+        if (timer_mode == MODE_GAMEOVER) {
+            if (cur_unit < NUM_UNITS) printpanel();
+            else blankpanel();
+            plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
+        }
+        plat::select_bitmap(WinDC, nullptr);
+        window = drawn.get();
+    }
+    write_picture(w, window, bases, {kFullimage, kMainmap, kTitle, kPanel});
 
     uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
     std::vector<uint8_t> out(sizeof kMagic + 8 + packed_size);
@@ -447,7 +482,10 @@ bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
     bases.at[kTitle] = {hTitlegfx, 0};
     bases.at[kPanel] = {hPanelimage, PANEL_Y};
     plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
-    ok = ok && read_picture(r, bases, &window, client ? client->width : 0, client ? client->height : 0);
+    // A window without a picture takes the snapshot's as a server's room draws it, and leaves it.
+    int window_width = client ? client->width : WinDC ? CLIENT_WIDTH : 0;
+    int window_height = client ? client->height : WinDC ? CLIENT_HEIGHT : 0;
+    ok = ok && read_picture(r, bases, &window, window_width, window_height);
     // A game on a map has its three pictures and the surface of the map with its icons, as startgame
     // makes them; a game on none has none of them. The map's own two pictures are its files' (the
     // game never draws on them, and the next snapshot takes them for the files').

@@ -50,7 +50,12 @@ LocalServer::LocalServer(online::ServerOptions options) {
     server_ = std::make_unique<online::Server>(options, hooks());
     std::string why;
     if (!server_->listen(&why)) throw std::runtime_error(why);
-    thread_ = std::thread([this] { server_->run(); });
+    // Its rooms' pictures are kept as vantor-server keeps them.
+    thread_ = std::thread([this] {
+        plat::set_window_pictures(false);
+        plat::set_layered_pictures(true);
+        server_->run();
+    });
 }
 
 LocalServer::~LocalServer() {

@@ -1,8 +1,10 @@
 // Bitmaps, surfaces and block copies: the three raster operations, clipping on both sides,
-// single pixels, null handles, and the dirty rectangle that tells the window what to show.
+// single pixels, null handles, the dirty rectangle that tells the window what to show, and bitmaps
+// shared read-only or layered over a shared one.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "platform/gdi.h"
 
@@ -226,6 +228,60 @@ TEST(GdiTest, DirtyRectangleGrowsToCoverEveryDrawing) {
     EXPECT_EQ(dirty(*dst.bitmap), (Rect{3, 4, 5, 9}));
     plat::mark_dirty(nullptr, 0, 0, 1, 1);
     plat::clear_dirty(nullptr);
+}
+
+// A layered bitmap over a shared base draws, pixel for pixel, as a plain copy of the base does, through
+// every operation, on tile edges and clipped; the base is never written; copying the base back onto its
+// place gives the tiles back.
+TEST(GdiTest, LayeredBitmapDrawsAsAPlainCopy) {
+    const int w = 3 * plat::kTile + 5, h = 2 * plat::kTile + 3;
+    Canvas base(w, h, source_colour), sheet(12, 9, filler);
+    plat::set_pixel(sheet.surface.get(), 3, 3, 0x00400201);
+    Bitmap* shared = plat::share_bitmap(base.bitmap.get());
+    BitmapPtr layered(plat::create_layered(shared));
+    plat::delete_bitmap(shared);  // the layered bitmap keeps its own hold on the base
+    ASSERT_TRUE(layered);
+    EXPECT_TRUE(layered->pixels.empty());
+    EXPECT_EQ(plat::create_layered(layered.get()), nullptr);
+    Canvas plain(w, h, source_colour);
+    SurfacePtr over(plat::create_surface());
+    plat::select_bitmap(over.get(), layered.get());
+    auto both = [&](auto draw) {
+        draw(plain.surface.get());
+        draw(over.get());
+    };
+    auto expect_same = [&](const char* after) {
+        std::vector<Colour> scratch(w);
+        for (int y = 0; y < h; y++) {
+            const Colour* row = plat::read_row(layered.get(), y, scratch.data());
+            for (int x = 0; x < w; x++) ASSERT_EQ(row[x], plain.at(x, y)) << after << " at " << x << "," << y;
+        }
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) ASSERT_EQ(base.at(x, y), source_colour(x, y)) << after;
+    };
+    both([&](Surface* s) { plat::blit(s, plat::kTile - 4, 5, 12, 9, sheet.surface.get(), 0, 0, plat::SRCCOPY); });
+    expect_same("a copy across a tile edge");
+    both([&](Surface* s) { plat::blit(s, w - 6, h - 4, 12, 9, sheet.surface.get(), 0, 0, plat::SRCPAINT); });
+    expect_same("a paint clipped at the corner");
+    both([&](Surface* s) { plat::blit(s, -3, 2 * plat::kTile - 1, 7, 3, nullptr, 0, 0, plat::BLACKNESS); });
+    both([&](Surface* s) { plat::set_pixel(s, w - 1, 0, 0x00ABCDEF); });
+    expect_same("blackness and a pixel");
+    EXPECT_EQ(plat::get_pixel(over.get(), w - 1, 0), 0x00ABCDEFu);
+    both([&](Surface* s) { plat::blit(s, 20, 1, 9, 9, base.surface.get(), 2, 30, plat::SRCCOPY); });
+    both([&](Surface* s) { plat::blit(s, 0, 0, plat::kTile + 3, 9, base.surface.get(), 0, 0, plat::SRCCOPY); });
+    expect_same("the base copied elsewhere and partly onto its place");
+    both([&](Surface* s) { plat::blit(s, 0, 0, w, h, base.surface.get(), 0, 0, plat::SRCCOPY); });
+    expect_same("the base copied whole onto its place");
+    for (const auto& tile : layered->tiles) EXPECT_EQ(tile, nullptr);
+}
+
+// Drawing into a shared bitmap is a fault: other games read it at the same moment.
+TEST(GdiDeathTest, DrawingIntoASharedBitmapAborts) {
+    Canvas c(4, 4, filler);
+    plat::delete_bitmap(plat::share_bitmap(c.bitmap.get()));
+    EXPECT_EQ(c.bitmap->holders.load(), 1);
+    EXPECT_DEATH(plat::set_pixel(c.surface.get(), 1, 1, 0), "");
+    EXPECT_DEATH(plat::blit(c.surface.get(), 0, 0, 2, 2, nullptr, 0, 0, plat::BLACKNESS), "");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "app/app.h"
 #include "model/globals.h"
 #include "online/server.h"
+#include "platform/gdi.h"
 #include "platform/null.h"
 
 namespace {
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // No one looks at a room's pictures. Its window has none, and a snapshot draws one as a paint
+    // would; its map with the icons keeps only the tiles drawn on, over the map all rooms share.
+    plat::set_window_pictures(false);
+    plat::set_layered_pictures(true);
     online::GameHooks hooks;
     hooks.open = [] { return openwindow(nullptr, 1); };
     hooks.deliver = [](uint32_t message, uint32_t wParam, int32_t lParam) {

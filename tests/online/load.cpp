@@ -1,0 +1,592 @@
+// A load test of vantor-server on the loopback: many rooms of four light clients at once, and a few
+// rooms of full headless players whose hashes the server checks.
+//   online_load --server PATH [--rooms R] [--seconds S] [--tick-ms MS] [--full-rooms N] [--threads T]
+// The server runs as a child process on a free port. A light client is a WebSocket and no game: the
+// creator of a room reads its frames and notes when each arrives; the three who join only keep their
+// sockets drained. Each room's creator hands all four sides to the
+// computer on the title screen and starts, and starts again whenever the title comes back, so that
+// every room is in play. Measured: how late frames arrive against their room's clock, the server's
+// memory before any room, with every room on its title screen and with every room in play, and its CPU
+// over the run. Fails on a desync, a refused or lost connection, or a room that does not start.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+#include "model/globals.h"
+#include "online/protocol.h"
+#include "platform/window.h"
+
+namespace {
+
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    std::string server;
+    int rooms = 1000;
+    int seconds = 60;
+    int tick_ms = 100;
+    int full_rooms = 8;
+    int threads = 2;
+};
+
+// The title screen's player boxes and Start, as the creator clicks them: every side the computer's.
+constexpr int kBoxY = 340, kStartX = 377, kStartY = 342;
+int box_x(int side) { return 160 + 30 * side; }
+// Rooms being set up at once: the server opens a room's game as it is created.
+constexpr int kSettingUp = 64;
+
+int64_t micros(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
+}
+
+// The server as a child process, its standard error read on a thread of its own.
+class Child {
+public:
+    bool start(const Options& o, std::string* why) {
+        int pipe_ends[2];
+        if (pipe(pipe_ends) != 0) return *why = "no pipe", false;
+        std::string rooms = std::to_string(o.rooms + o.full_rooms + 16);
+        std::string conns = std::to_string(4 * (o.rooms + o.full_rooms) + 64);
+        std::string tick = std::to_string(o.tick_ms);
+        pid_ = fork();
+        if (pid_ < 0) return *why = "cannot fork", false;
+        if (pid_ == 0) {
+            dup2(pipe_ends[1], 2);
+            close(pipe_ends[0]);
+            close(pipe_ends[1]);
+            // Light clients send nothing: they are not closed as idle within the run.
+            execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--tick-ms", tick.c_str(),
+                  "--max-rooms", rooms.c_str(), "--max-connections", conns.c_str(), "--idle-seconds", "3600",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(pipe_ends[1]);
+        log_ = fdopen(pipe_ends[0], "r");
+        char line[512];
+        while (std::fgets(line, sizeof line, log_)) {
+            unsigned port = 0;
+            if (const char* at = std::strstr(line, " port "); at && std::sscanf(at, " port %u", &port) == 1) {
+                port_ = static_cast<uint16_t>(port);
+                break;
+            }
+        }
+        if (!port_) return *why = "the server did not start listening", false;
+        reader_ = std::thread([this] {
+            char text[512];
+            while (std::fgets(text, sizeof text, log_)) {
+                std::string l = text;
+                if (l.find("refused") != std::string::npos || l.find("dropped") != std::string::npos ||
+                    l.find("desync") != std::string::npos) {
+                    if (faults_++ < 5) std::fprintf(stderr, "online_load: server: %s", text);
+                }
+            }
+        });
+        return true;
+    }
+    // Stops the server as SIGTERM does: true when it exits cleanly within 20 s (under the sanitizers,
+    // with no leak found), else it is killed.
+    bool stop() {
+        if (pid_ <= 0) return false;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        pid_t done = 0;
+        for (int i = 0; i < 400 && (done = waitpid(pid_, &status, WNOHANG)) == 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (done == 0) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
+        pid_ = -1;
+        if (reader_.joinable()) reader_.join();
+        return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    ~Child() {
+        if (pid_ > 0) stop();
+        if (reader_.joinable()) reader_.join();
+        if (log_) std::fclose(log_);
+    }
+    pid_t pid() const { return pid_; }
+    uint16_t port() const { return port_; }
+    int faults() const { return faults_; }
+
+    // VmRSS in KiB.
+    long rss() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        return 0;
+    }
+    // User and system time in seconds.
+    double cpu() const {
+        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string f;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> f; i++) {
+            if (i == 14) utime = std::stoull(f);
+            if (i == 15) stime = std::stoull(f);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+    FILE* log_ = nullptr;
+    std::thread reader_;
+    std::atomic<int> faults_{0};
+};
+
+// What every light client and room shares, across the client threads.
+struct Load {
+    uint16_t port = 0;
+    std::atomic<int> seated{0};   // rooms with all four players welcomed
+    std::atomic<int> started{0};  // rooms whose creator's Start was taken
+    std::atomic<int> failed{0};   // connections refused, broken or never made
+    std::atomic<bool> measuring{false};
+    std::atomic<bool> stopping{false};
+};
+
+struct Room;
+
+// One WebSocket: a Create or a Join, then frames until the end.
+class Client : public std::enable_shared_from_this<Client> {
+public:
+    Client(net::io_context& ioc, Load& load, Room& room, bool creator)
+        : load_(load), room_(room), creator_(creator), resolver_(ioc), ws_(ioc), timer_(ioc) {}
+    void start();
+    void send(std::vector<uint8_t> bytes) {
+        out_.push_back(std::move(bytes));
+        if (out_.size() == 1) write();
+    }
+    void click(int x, int y) {
+        send(online::encode(online::Input{plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y)}));
+        send(online::encode(online::Input{plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y)}));
+    }
+    void close() {
+        timer_.cancel();
+        beast::error_code ec;
+        beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ec);
+        beast::get_lowest_layer(ws_).close();
+    }
+    // The frames that arrived while measuring: tick and arrival in microseconds.
+    std::vector<std::pair<uint32_t, int64_t>> arrivals;
+
+private:
+    void fail(const char* what, const beast::error_code& ec = {});
+    void read();
+    void drain();
+    void write();
+    void on_message();
+
+    Load& load_;
+    Room& room_;
+    bool creator_;
+    tcp::resolver resolver_;
+    websocket::stream<beast::tcp_stream> ws_;
+    beast::flat_buffer buffer_;
+    std::deque<std::vector<uint8_t>> out_;
+    bool done_ = false;
+    bool draining_ = false;
+    net::steady_timer timer_;
+    std::array<char, 4096> sink_;
+};
+
+struct Room {
+    net::io_context* ioc = nullptr;
+    std::shared_ptr<Client> clients[online::kMaxPlayers];
+    online::RoomCode code;
+    int welcomed = 0;
+    bool start_taken = false;
+};
+
+void Client::start() {
+    resolver_.async_resolve("127.0.0.1", std::to_string(load_.port), [self = shared_from_this()](auto ec, auto found) {
+        if (ec) return self->fail("resolve", ec);
+        beast::get_lowest_layer(self->ws_).async_connect(found, [self](beast::error_code e, auto) {
+            if (e) return self->fail("connect", e);
+            self->ws_.binary(true);
+            std::string code = online::show_code(self->room_.code);
+            code.erase(std::remove(code.begin(), code.end(), '-'), code.end());
+            std::string path = self->creator_ ? "/room/new" : "/room/" + code;
+            self->ws_.async_handshake("127.0.0.1", path, [self](beast::error_code h) {
+                if (h) return self->fail("handshake", h);
+                if (self->creator_) self->send(online::encode(online::Create{}));
+                else self->send(online::encode(online::Join{online::kProtocolVersion, self->room_.code, {}}));
+                self->read();
+            });
+        });
+    });
+}
+
+void Client::fail(const char* what, const beast::error_code& ec) {
+    if (done_) return;
+    done_ = true;
+    if (load_.stopping) return;
+    if (load_.failed++ < 5)
+        std::fprintf(stderr, "online_load: a client failed: %s%s%s\n", what, ec ? ": " : "", ec.message().c_str());
+}
+
+void Client::read() {
+    if (draining_) return drain();
+    ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, size_t) {
+        if (ec) return self->fail("read", ec);
+        self->on_message();
+        self->buffer_.consume(self->buffer_.size());
+        self->read();
+    });
+}
+
+// A joined client, once welcomed, only keeps its socket read: once a second, whatever has come, in one
+// read and unparsed. The creator alone reads every frame as it comes and notes when: a client process
+// that woke for every frame of 4,000 connections would measure its own delay more than the server's.
+void Client::drain() {
+    timer_.expires_after(std::chrono::seconds(1));
+    timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (ec) return;
+        beast::get_lowest_layer(self->ws_).socket().async_read_some(net::buffer(self->sink_),
+                                                                    [self](beast::error_code e, size_t) {
+                                                                        if (e) return self->fail("read", e);
+                                                                        self->drain();
+                                                                    });
+    });
+}
+
+void Client::write() {
+    ws_.async_write(net::buffer(out_.front()), [self = shared_from_this()](beast::error_code ec, size_t) {
+        if (ec) return self->fail("write", ec);
+        self->out_.pop_front();
+        if (!self->out_.empty()) self->write();
+    });
+}
+
+void Client::on_message() {
+    Clock::time_point now = Clock::now();
+    auto data = buffer_.cdata();
+    auto message = online::decode_to_client(static_cast<const uint8_t*>(data.data()), data.size());
+    if (!message) return fail("a malformed message");
+    if (const auto* refuse = std::get_if<online::Refuse>(&*message)) {
+        std::string why = "refused: " + refuse->reason;
+        return fail(why.c_str());
+    }
+    if (const auto* welcome = std::get_if<online::Welcome>(&*message)) {
+        room_.code = welcome->code;
+        draining_ = !creator_;
+        if (++room_.welcomed == 1) {
+            // The creator is in: the others join, in turn, so that they take sides 1 to 3.
+            for (int side = 1; side < online::kMaxPlayers; side++) {
+                room_.clients[side] = std::make_shared<Client>(*room_.ioc, load_, room_, false);
+            }
+            room_.clients[1]->start();
+        } else if (room_.welcomed < online::kMaxPlayers) {
+            room_.clients[room_.welcomed]->start();
+        } else {
+            load_.seated++;
+        }
+        return;
+    }
+    const auto* frame = std::get_if<online::Frame>(&*message);
+    if (!frame) return;
+    if (load_.measuring) arrivals.emplace_back(frame->tick, micros(now));
+    if (creator_ && !room_.start_taken) {
+        for (const online::Input& in : frame->inputs) {
+            if (in.message == plat::WM_LBUTTONDOWN && in.lParam == plat::make_lparam(kStartX, kStartY)) {
+                room_.start_taken = true;
+                load_.started++;
+            }
+        }
+    }
+}
+
+// Frame delays over every creator: against its room's clock, whose ticks fall at the least offset
+// of any frame of the room plus the tick times the period.
+struct Delays {
+    double p50 = 0, p99 = 0, max = 0;
+    size_t frames = 0;
+};
+
+Delays frame_delays(const std::vector<Room>& rooms, int tick_ms) {
+    std::vector<int64_t> delays;
+    int64_t period = int64_t{tick_ms} * 1000;
+    for (const Room& r : rooms) {
+        int64_t least = INT64_MAX;
+        for (const auto& c : r.clients)
+            if (c)
+                for (auto [tick, at] : c->arrivals) least = std::min(least, at - tick * period);
+        for (const auto& c : r.clients)
+            if (c)
+                for (auto [tick, at] : c->arrivals) delays.push_back(at - tick * period - least);
+    }
+    Delays d;
+    d.frames = delays.size();
+    if (delays.empty()) return d;
+    std::sort(delays.begin(), delays.end());
+    auto at = [&](double q) {
+        return delays[std::min(delays.size() - 1, static_cast<size_t>(q * delays.size()))] / 1000.0;
+    };
+    d.p50 = at(0.50), d.p99 = at(0.99), d.max = delays.back() / 1000.0;
+    return d;
+}
+
+// A room of four full headless players, each with its own game: the persons play every side, and the
+// creator starts again when the title comes back. The server compares their hashes every 10 ticks.
+void full_room(const online::Address& server, Clock::time_point end, std::atomic<int>* failed) {
+    using namespace online_test;
+    Doorbell bell;
+    std::vector<std::unique_ptr<Player>> owned;
+    std::vector<Player*> players;
+    auto in_room = [&](Player& p) {
+        return pump_until(
+                   players, bell, [&] { return p.session().playing() || p.session().lost(); },
+                   std::chrono::seconds(30)) &&
+               !p.session().lost();
+    };
+    for (int side = 0; side < online::kMaxPlayers; side++) {
+        owned.push_back(std::make_unique<Player>(&bell));
+        players.push_back(owned.back().get());
+        if (side == 0) owned.back()->create(server);
+        else owned.back()->join(server, players[0]->session().code());
+        if (!in_room(*owned.back()))
+            return (void)(std::fprintf(stderr, "online_load: a full player is not in\n"), (*failed)++);
+    }
+    Person persons[online::kMaxPlayers];
+    uint32_t clicked = 0;
+    auto script = [&] {
+        Player& creator = *players[0];
+        bool title = creator.in([] { return timer_mode == MODE_TITLE; });
+        if (title && creator.session().tick() - clicked > 50) {
+            creator.click(kStartX, kStartY);
+            clicked = creator.session().tick();
+        }
+        for (Player* p : players) persons[p->session().side()].act(*p);
+    };
+    auto lost = [&] {
+        for (Player* p : players)
+            if (p->session().lost()) return true;
+        return false;
+    };
+    pump_until(players, bell, lost, std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()), script);
+    if (lost()) {
+        std::fprintf(stderr, "online_load: a full player lost the connection\n");
+        (*failed)++;
+    }
+}
+
+// The server's counter of that name from /metrics; -1 when it cannot be read.
+long long metric(uint16_t port, const std::string& name) {
+    try {
+        net::io_context ioc;
+        tcp::resolver resolver(ioc);
+        beast::tcp_stream stream(ioc);
+        stream.connect(resolver.resolve("127.0.0.1", std::to_string(port)));
+        http::request<http::empty_body> request(http::verb::get, "/metrics", 11);
+        request.set(http::field::host, "127.0.0.1");
+        http::write(stream, request);
+        beast::flat_buffer buffer;
+        http::response<http::string_body> response;
+        http::read(stream, buffer, response);
+        std::istringstream lines(response.body());
+        std::string line;
+        while (std::getline(lines, line))
+            if (line.rfind(name + " ", 0) == 0) return std::atoll(line.c_str() + name.size() + 1);
+    } catch (const std::exception&) {
+    }
+    return -1;
+}
+
+// Waits until the count reaches want or the time is up.
+bool wait_for(const std::atomic<int>& count, int want, std::chrono::seconds limit, const std::atomic<int>& failed) {
+    auto end = Clock::now() + limit;
+    while (count < want && Clock::now() < end && failed == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return count >= want;
+}
+
+bool parse(int argc, char** argv, Options* o) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string arg = argv[i];
+        const char* v = argv[i + 1];
+        // Made absolute: the load test works in an empty folder of its own.
+        if (arg == "--server") o->server = std::filesystem::absolute(v).string();
+        else if (arg == "--rooms") o->rooms = std::atoi(v);
+        else if (arg == "--seconds") o->seconds = std::atoi(v);
+        else if (arg == "--tick-ms") o->tick_ms = std::atoi(v);
+        else if (arg == "--full-rooms") o->full_rooms = std::atoi(v);
+        else if (arg == "--threads") o->threads = std::atoi(v);
+        else return false;
+    }
+    return argc % 2 == 1 && !o->server.empty() && o->rooms > 0 && o->seconds > 0 && o->seconds <= 3600 &&
+           o->tick_ms > 0 && o->full_rooms >= 0 && o->threads > 0 && o->threads <= 8;
+}
+
+// Client threads, each with an io_context its rooms live on.
+struct Threads {
+    explicit Threads(int n) : ioc(static_cast<size_t>(n)) {
+        for (auto& c : ioc) guards.emplace_back(net::make_work_guard(c));
+        for (auto& c : ioc) threads.emplace_back([&c] { c.run(); });
+    }
+    void stop() {
+        guards.clear();
+        for (auto& c : ioc) c.stop();
+        for (auto& t : threads) t.join();
+        threads.clear();
+    }
+    ~Threads() {
+        if (!threads.empty()) stop();
+    }
+    std::deque<net::io_context> ioc;
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> guards;
+    std::vector<std::thread> threads;
+};
+
+template <typename F>
+void on(Room& room, F f) {
+    net::post(*room.ioc, f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, &o)) {
+        std::fprintf(stderr,
+                     "usage: online_load --server PATH [--rooms R] [--seconds S] [--tick-ms MS] [--full-rooms N] "
+                     "[--threads T]\n");
+        return 2;
+    }
+    // Four connections a room, in this process and in the server's, which inherits the limit.
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < static_cast<rlim_t>(4 * o.rooms + 256))
+        std::fprintf(stderr, "online_load: %llu descriptors may be too few\n",
+                     static_cast<unsigned long long>(files.rlim_cur));
+    std::signal(SIGPIPE, SIG_IGN);
+    online_test::work_in_empty_folder();
+
+    Child server;
+    std::string why;
+    if (!server.start(o, &why)) {
+        std::fprintf(stderr, "online_load: %s\n", why.c_str());
+        return 1;
+    }
+    Load load;
+    load.port = server.port();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    long rss_empty = server.rss();
+
+    auto began = Clock::now();
+    Threads threads(o.threads);
+    std::vector<Room> rooms(static_cast<size_t>(o.rooms));
+    for (int r = 0; r < o.rooms; r++) {
+        while (r - load.seated >= kSettingUp && load.failed == 0 && Clock::now() - began < std::chrono::seconds(300))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        Room& room = rooms[static_cast<size_t>(r)];
+        room.ioc = &threads.ioc[static_cast<size_t>(r % o.threads)];
+        room.clients[0] = std::make_shared<Client>(*room.ioc, load, room, true);
+        on(room, [c = room.clients[0]] { c->start(); });
+    }
+    bool seated = wait_for(load.seated, o.rooms, std::chrono::seconds(120), load.failed);
+    double setup = std::chrono::duration<double>(Clock::now() - began).count();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long rss_title = server.rss();
+
+    // The creators hand every side to the computer and start; and start again every few seconds, which
+    // a game in play ignores, so that a room back on its title screen plays again.
+    for (Room& room : rooms) {
+        on(room, [&room] {
+            for (int side = 0; side < online::kMaxPlayers; side++) room.clients[0]->click(box_x(side), kBoxY);
+            room.clients[0]->click(kStartX, kStartY);
+        });
+    }
+    bool started = seated && wait_for(load.started, o.rooms, std::chrono::seconds(60), load.failed);
+    std::atomic<bool> restarting{true};
+    std::thread restarter([&] {
+        for (int second = 0; restarting; second++) {
+            for (size_t r = static_cast<size_t>(second % 5); r < rooms.size(); r += 5)
+                on(rooms[r], [&room = rooms[r]] { room.clients[0]->click(kStartX, kStartY); });
+            for (int i = 0; i < 10 && restarting; i++) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    long rss_play = server.rss();
+
+    // The measured run: full rooms beside the light ones.
+    auto end = Clock::now() + std::chrono::seconds(o.seconds);
+    double cpu_before = server.cpu();
+    auto run_began = Clock::now();
+    load.measuring = true;
+    std::atomic<int> full_failed{0};
+    std::vector<std::thread> full;
+    online::Address address{"127.0.0.1", std::to_string(load.port), "/"};
+    if (started)
+        for (int i = 0; i < o.full_rooms; i++) full.emplace_back([&] { full_room(address, end, &full_failed); });
+    while (started && Clock::now() < end && load.failed == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    load.measuring = false;
+    double run_seconds = std::chrono::duration<double>(Clock::now() - run_began).count();
+    double cpu = server.cpu() - cpu_before;
+    long rss_end = server.rss();
+    for (std::thread& t : full) t.join();
+    restarting = false;
+    restarter.join();
+
+    long long desyncs = metric(load.port, "vantor_desyncs_total");
+    long long checks = metric(load.port, "vantor_checks_total");
+    long long frames = metric(load.port, "vantor_frames_total");
+    load.stopping = true;
+    for (Room& room : rooms)
+        on(room, [&room] {
+            for (auto& c : room.clients)
+                if (c) c->close();
+        });
+    threads.stop();
+    Delays d = frame_delays(rooms, o.tick_ms);
+    bool clean_exit = server.stop();
+
+    double per_title = (rss_title - rss_empty) / static_cast<double>(o.rooms);
+    double per_play = (rss_play - rss_empty) / static_cast<double>(o.rooms);
+    std::printf("rooms %d of 4 light clients (set up in %.1f s), %d full rooms, tick %d ms, %d s of play\n", o.rooms,
+                setup, o.full_rooms, o.tick_ms, o.seconds);
+    std::printf("frame delay ms: p50 %.2f p99 %.2f max %.2f over %zu frames\n", d.p50, d.p99, d.max, d.frames);
+    std::printf("server RSS KiB: empty %ld, titles %ld, in play %ld, at the end %ld\n", rss_empty, rss_title, rss_play,
+                rss_end);
+    std::printf("per room KiB: title %.0f, in play %.0f\n", per_title, per_play);
+    std::printf("server CPU: %.1f s over %.1f s, %.0f%% of 2 cores\n", cpu, run_seconds,
+                100.0 * cpu / (2.0 * run_seconds));
+    std::printf("server frames %lld hash checks %lld desyncs %lld; failed connections %d, server faults %d%s\n", frames,
+                checks, desyncs, load.failed.load() + full_failed.load(), server.faults(),
+                clean_exit ? "" : "; the server did not stop cleanly");
+    bool ok = seated && started && clean_exit && load.failed == 0 && full_failed == 0 && desyncs == 0 &&
+              (o.full_rooms == 0 || checks > 0) && d.frames > 0;
+    if (!seated) std::fprintf(stderr, "online_load: only %d of %d rooms were seated\n", load.seated.load(), o.rooms);
+    else if (!started) std::fprintf(stderr, "online_load: only %d of %d rooms started\n", load.started.load(), o.rooms);
+    return ok ? 0 : 1;
+}
