@@ -3,7 +3,9 @@
 //   vantor                 plays
 //   vantor --replay FILE   plays a replay back
 //   vantor --online ws://HOST:PORT     creates a room on a server and plays online
-//   vantor --join CODE@HOST:PORT       joins a room
+//   vantor --join CODE@HOST:PORT       joins a room, taking back the side played there before
+//   vantor --join CODE@HOST:PORT --token HEX    with that side's token (the browser's page keeps them)
+// The browser build takes the same arguments, from the page.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,14 +32,14 @@ void keep(replay::Recording&& game) {
 int main(int argc, char** argv) {
     settingsfile(plat::config_path("vantor/settings"));
     if (argc == 3 && std::strcmp(argv[1], "--replay") == 0) return playreplay(argv[2]);
-#ifndef __EMSCRIPTEN__
     if (argc == 3 && std::strcmp(argv[1], "--online") == 0) return playonline(argv[2], nullptr);
-    if (argc == 3 && std::strcmp(argv[1], "--join") == 0) {
+    bool token = argc == 5 && std::strcmp(argv[3], "--token") == 0;
+    if ((argc == 3 || token) && std::strcmp(argv[1], "--join") == 0) {
         std::string where = argv[2];
         size_t at = where.find('@');
-        if (at != std::string::npos) return playonline(where.substr(at + 1).c_str(), where.substr(0, at).c_str());
+        if (at != std::string::npos)
+            return playonline(where.substr(at + 1).c_str(), where.substr(0, at).c_str(), token ? argv[4] : nullptr);
     }
-#endif
     if (argc > 1) {
         std::fprintf(stderr, "usage: vantor [--replay FILE | --online ws://HOST:PORT | --join CODE@HOST:PORT]\n");
         return 2;

@@ -1,7 +1,8 @@
 // Online play in the window: the room's frames drive the game, and the player's presses, releases
 // and keys go to the server, which sends back those its game takes. The window's own clock is
 // stopped; paints are the window's. A lost connection shows a line on the local title screen, and
-// the window goes on as a game of its own.
+// the window goes on as a game of its own. The token of every room joined is kept, so that joining it
+// again takes the same side: in the rooms file on the desktop, by the page in the browser build.
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -11,16 +12,68 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "online/seats.h"
 #include "online/session.h"
+
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+
+// Tells the page (web/index.html) how online play goes: "welcome" with the room, the colour played
+// here and the token that takes it back, or "lost" with the reason. The body is JavaScript.
+// clang-format off
+EM_JS(void, tell_page, (const char* state, const char* room, const char* colour, const char* token, const char* reason), {
+    if (Module.onlineState)
+        Module.onlineState({state: UTF8ToString(state), room: UTF8ToString(room), colour: UTF8ToString(colour),
+                            token: UTF8ToString(token), reason: UTF8ToString(reason)});
+});
+// clang-format on
+#endif
 
 namespace {
 
-void set_label(const online::Session& session) {
+std::string colour_of(const online::Session& session) {
     std::string colour = sidename(static_cast<uint8_t>(session.side()));
     for (char& c : colour) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return colour;
+}
+
+void set_label(const online::Session& session) {
     std::snprintf(online_label, sizeof online_label, "%s %s", online::show_code(session.code()).c_str(),
-                  colour.c_str());
+                  colour_of(session).c_str());
     online_side = static_cast<uint8_t>(session.side());
+}
+
+// The token that takes back a side in that room, if this player has been in it: given on the command
+// line (the page passes the one it keeps), else from the rooms file.
+online::Token token_for(const char* given, online::RoomCode code, const online::Address& server) {
+    online::Token token{};
+    if (given) {
+        if (!online::parse_token(given, &token)) std::fprintf(stderr, "vantor: not a token, joining as a new player\n");
+        return token;
+    }
+#ifdef __EMSCRIPTEN__
+    (void)code, (void)server;
+#else
+    std::string complaint;
+    std::vector<online::KeptSeat> seats = online::load_seats(online::seats_path(), &complaint);
+    if (!complaint.empty()) std::fprintf(stderr, "vantor: %s\n", complaint.c_str());
+    token = online::kept_token(seats, code, online::show_address(server));
+#endif
+    return token;
+}
+
+// Once welcomed: the room and the token are kept for a return.
+void remember_room(const online::Session& session, const online::Address& server) {
+#ifdef __EMSCRIPTEN__
+    (void)server;
+    tell_page("welcome", online::show_code(session.code()).c_str(), colour_of(session).c_str(),
+              online::show_token(session.token()).c_str(), "");
+#else
+    std::string path = online::seats_path(), why;
+    if (path.empty()) why = "neither XDG_DATA_HOME nor HOME is set";
+    if (path.empty() || !online::save_seat(path, {session.code(), online::show_address(server), session.token()}, &why))
+        std::fprintf(stderr, "vantor: this room is not kept for a return: %s\n", why.c_str());
+#endif
 }
 
 // The title's line and the caption, with the room and the colour.
@@ -38,6 +91,9 @@ void show_online() {
 // Back to a game of this window's own, on its title screen, with the reason on the title's line.
 void go_local(const std::string& reason) {
     std::fprintf(stderr, "vantor: online play ended: %s\n", reason.c_str());
+#ifdef __EMSCRIPTEN__
+    tell_page("lost", "", "", "", reason.c_str());
+#endif
     online_label[0] = 0;
     online_side = NO_SLOT;
     if (timer_mode == MODE_PLACING || timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVER) releasemap();
@@ -50,7 +106,7 @@ void go_local(const std::string& reason) {
 
 }  // namespace
 
-int playonline(const char* server, const char* code) {
+int playonline(const char* server, const char* code, const char* token) {
     online::Address address;
     std::string why;
     online::RoomCode room;
@@ -66,7 +122,7 @@ int playonline(const char* server, const char* code) {
     auto deliver = [window](uint32_t message, uint32_t wParam, int32_t lParam) { feed(window, message, wParam, lParam); };
     auto wake = [window] { plat::wake(window); };
     std::unique_ptr<online::Session> session =
-        code ? online::Session::join(address, room, online::Token{}, deliver, wake)
+        code ? online::Session::join(address, room, token_for(token, room, address), deliver, wake)
              : online::Session::create(address, deliver, wake);
 
     plat::Message msg;
@@ -80,7 +136,10 @@ int playonline(const char* server, const char* code) {
                 bool was_welcomed = session->welcomed();
                 uint32_t snapshots = session->snapshots();
                 session->pump();
-                if (session->welcomed() && !was_welcomed) set_label(*session);
+                if (session->welcomed() && !was_welcomed) {
+                    set_label(*session);
+                    remember_room(*session, address);
+                }
                 if (session->lost()) {
                     go_local(session->reason());
                     session.reset();

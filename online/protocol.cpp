@@ -2,7 +2,9 @@
 #include "online/protocol.h"
 
 #include <sys/random.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -125,6 +127,11 @@ bool parse_code(std::string_view text, RoomCode* code) {
 
 void random_bytes(void* out, size_t size) {
     auto* p = static_cast<uint8_t*>(out);
+#ifdef __EMSCRIPTEN__
+    // The browser's crypto.getRandomValues, 256 bytes at a time.
+    for (size_t done = 0; done < size; done += 256)
+        if (getentropy(p + done, std::min<size_t>(256, size - done)) != 0) std::abort();
+#else
     while (size > 0) {
         ssize_t got = getrandom(p, size, 0);
         if (got < 0 && errno == EINTR) continue;
@@ -132,6 +139,7 @@ void random_bytes(void* out, size_t size) {
         p += got;
         size -= static_cast<size_t>(got);
     }
+#endif
 }
 
 RoomCode new_code() {

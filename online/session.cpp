@@ -1,33 +1,15 @@
-// A player's connection: the network thread and the game thread's pump.
+// A player's connection on the game's thread: addresses, the inbox, and the pump that plays what
+// arrives into the game.
 #include "online/session.h"
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
-#include <chrono>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 #include "model/equates.h"
 #include "platform/window.h"
 #include "replay/state.h"
 
 namespace online {
-
-namespace {
-
-namespace beast = boost::beast;
-namespace websocket = beast::websocket;
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
-
-constexpr auto kConnectTime = std::chrono::seconds(10);
-// The server sends a frame every tick: this long without one, and it is gone.
-constexpr auto kSilence = std::chrono::seconds(30);
-
-}  // namespace
 
 bool parse_address(const std::string& text, Address* address, std::string* why) {
     auto refuse = [&](const std::string& reason) {
@@ -67,123 +49,32 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
     return true;
 }
 
-// The network side: resolves, connects, says hello, then reads into the inbox and writes the outbox,
-// all on its own thread.
-struct Session::Net {
-    Net(const Address& a, std::vector<uint8_t> h, Wake w) : address(a), hello(std::move(h)), wake(std::move(w)) {}
+std::string show_address(const Address& address) {
+    bool v6 = address.host.find(':') != std::string::npos;
+    return (v6 ? "[" + address.host + "]" : address.host) + ":" + address.port;
+}
 
-    ~Net() {
-        ioc.stop();
-        if (thread.joinable()) thread.join();
-    }
+void Inbox::put(ToClient message) {
+    std::lock_guard<std::mutex> hold(lock_);
+    messages_.push_back(std::move(message));
+}
 
-    void start() {
-        thread = std::thread([this] {
-            resolver.async_resolve(address.host, address.port,
-                                   [this](beast::error_code ec, tcp::resolver::results_type found) {
-                                       if (ec) return fail("cannot find the server " + address.host);
-                                       connect(found);
-                                   });
-            ioc.run();
-        });
-    }
+void Inbox::fail(const std::string& why) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (closed_) return;
+    closed_ = true;
+    reason_ = why;
+}
 
-    void connect(const tcp::resolver::results_type& found) {
-        beast::get_lowest_layer(ws).expires_after(kConnectTime);
-        beast::get_lowest_layer(ws).async_connect(found, [this](beast::error_code ec, const tcp::endpoint&) {
-            if (ec) return fail("cannot connect to " + address.host + ":" + address.port + ": " + ec.message());
-            beast::get_lowest_layer(ws).expires_never();
-            websocket::stream_base::timeout timeout{};
-            timeout.handshake_timeout = kConnectTime;
-            timeout.idle_timeout = kSilence;
-            timeout.keep_alive_pings = false;
-            ws.set_option(timeout);
-            ws.read_message_max(kMaxMessage);
-            ws.binary(true);
-            ws.async_handshake(address.host + ":" + address.port, address.path, [this](beast::error_code e) {
-                if (e) return fail("the server does not speak WebSocket: " + e.message());
-                send(std::move(hello));
-                read();
-            });
-        });
-    }
-
-    void read() {
-        ws.async_read(buffer, [this](beast::error_code ec, size_t) {
-            if (ec == beast::error::timeout) return fail("the server has gone silent");
-            if (ec)
-                return fail(ec == websocket::error::closed ? "the server closed the connection"
-                                                           : "the connection to the server broke");
-            auto data = buffer.cdata();
-            std::optional<ToClient> message = decode_to_client(static_cast<const uint8_t*>(data.data()), data.size());
-            buffer.consume(buffer.size());
-            if (!message || !ws.got_binary()) return fail("the server sent a message this game cannot read");
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                inbox.push_back(std::move(*message));
-            }
-            if (wake) wake();
-            read();
-        });
-    }
-
-    // From any thread.
-    void send(std::vector<uint8_t> bytes) {
-        net::post(ioc, [this, bytes = std::move(bytes)]() mutable {
-            if (closed_here) return;
-            outbox.push_back(std::move(bytes));
-            if (outbox.size() == 1) write();
-        });
-    }
-
-    void write() {
-        ws.async_write(net::buffer(outbox.front()), [this](beast::error_code ec, size_t) {
-            if (ec) return fail("the connection to the server broke");
-            outbox.pop_front();
-            if (!outbox.empty()) write();
-        });
-    }
-
-    // From any thread.
-    void close() {
-        net::post(ioc, [this] { fail("closed"); });
-    }
-
-    void fail(const std::string& why) {
-        if (closed_here) return;
-        closed_here = true;
-        beast::error_code ec;
-        beast::get_lowest_layer(ws).socket().close(ec);
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            closed = true;
-            reason = why;
-        }
-        if (wake) wake();
-    }
-
-    Address address;
-    std::vector<uint8_t> hello;
-    Wake wake;
-    net::io_context ioc{1};
-    tcp::resolver resolver{ioc};
-    websocket::stream<beast::tcp_stream> ws{ioc};
-    beast::flat_buffer buffer;
-    std::deque<std::vector<uint8_t>> outbox;
-    bool closed_here = false;  // on the network thread
-
-    std::mutex lock;  // guards what follows: the game thread takes it all in pump
-    std::deque<ToClient> inbox;
-    bool closed = false;
-    std::string reason;
-
-    std::thread thread;
-};
+bool Inbox::take(std::deque<ToClient>* arrived, std::string* why) {
+    std::lock_guard<std::mutex> hold(lock_);
+    arrived->swap(messages_);
+    *why = reason_;
+    return closed_;
+}
 
 Session::Session(const Address& server, std::vector<uint8_t> hello, replay::Deliver deliver, Wake wake)
-    : net_(std::make_unique<Net>(server, std::move(hello), std::move(wake))), deliver_(std::move(deliver)) {
-    net_->start();
-}
+    : net_(open_transport(server, std::move(hello), std::move(wake))), deliver_(std::move(deliver)) {}
 
 Session::~Session() = default;
 
@@ -214,14 +105,8 @@ std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, con
 void Session::pump() {
     if (lost_) return;
     std::deque<ToClient> arrived;
-    bool closed = false;
     std::string why;
-    {
-        std::lock_guard<std::mutex> hold(net_->lock);
-        arrived.swap(net_->inbox);
-        closed = net_->closed;
-        why = net_->reason;
-    }
+    bool closed = net_->inbox.take(&arrived, &why);
     for (const ToClient& message : arrived) {
         if (lost_) return;
         apply(message);

@@ -1,5 +1,5 @@
-// A player's connection to a room, for the desktop game and the tests. The network runs on a thread
-// of the session's own and only queues what arrives; the game's thread calls pump(), which plays it
+// A player's connection to a room, for the desktop game, the browser build and the tests. The transport
+// (online/transport.h) only queues what arrives; the game's thread calls pump(), which plays it
 // into the running game, the thread's current one, and reports its hashes. The game's own clicks go
 // to the server through send_input, never straight into the game: the server's frames bring back the
 // ones the room takes. Nothing here blocks the game's thread, and a lost connection never hangs it.
@@ -11,23 +11,16 @@
 #include <string>
 
 #include "online/protocol.h"
+#include "online/transport.h"
 #include "replay/playback.h"
 
 namespace online {
 
-// Where a server is: "ws://HOST:PORT[/PATH]" or "HOST:PORT"; an IPv6 host in brackets.
-struct Address {
-    std::string host;
-    std::string port;
-    std::string path = "/";
-};
-bool parse_address(const std::string& text, Address* address, std::string* why);
-
 class Session {
 public:
-    // Called from the network thread whenever something arrives or the connection is lost, so that
-    // the desktop can wake its event loop; it must not touch the game.
-    using Wake = std::function<void()>;
+    // Rung whenever something arrives or the connection is lost, so that the front end can wake its
+    // event loop; on the desktop from the network thread. It must not touch the game.
+    using Wake = online::Wake;
 
     // Connects and asks for a new room, whose creator the player is. The request goes to the server's
     // path and "room/new" (ws://host:port/room/new); a join goes to "room/CODE", so that a proxy in front
@@ -64,12 +57,11 @@ public:
     const std::string& reason() const { return reason_; }
 
 private:
-    struct Net;
     Session(const Address& server, std::vector<uint8_t> hello, replay::Deliver deliver, Wake wake);
     void apply(const ToClient& message);
     void lose(const std::string& why);
 
-    std::unique_ptr<Net> net_;
+    std::unique_ptr<Transport> net_;
     replay::Deliver deliver_;
     bool welcomed_ = false;
     RoomCode code_;

@@ -4,33 +4,16 @@
 //
 //   node web_test.mjs --site SITE --sim VANTOR_SIM --artefacts DIR
 import { execFileSync } from "node:child_process";
-import { createServer } from "node:http";
-import { copyFileSync, mkdtempSync, mkdirSync, readFileSync, writeFileSync, existsSync } from "node:fs";
+import { copyFileSync, mkdtempSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { basename, dirname, extname, join, normalize } from "node:path";
+import { basename, dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
-import puppeteer from "puppeteer-core";
+import { Failure, HEIGHT, WIDTH, canvasPixels, clickGame as click, launchBrowser, serveSite, waitFor } from "./page.mjs";
 
 const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
   a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
-const WIDTH = 600, HEIGHT = 460;
 const started = Date.now();
 const log = (text) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${text}`);
-class Failure extends Error {}
-
-// ---- the site, served on loopback as a static host serves it ----
-const TYPES = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm",
-                ".png": "image/png" };
-function serve(site) {
-  const server = createServer((req, res) => {
-    const path = normalize(decodeURIComponent(new URL(req.url, "http://x").pathname)).replace(/^\/+/, "");
-    const file = join(site, path || "index.html");
-    if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404).end(); return; }
-    res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream" });
-    res.end(readFileSync(file));
-  });
-  return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
-}
 
 // ---- what vantor-sim shows for the same clicks: 24-bit BMPs read into RGB arrays ----
 function readBmp(path) {
@@ -54,15 +37,6 @@ function simPictures(lines, maps = []) {
 }
 
 // ---- the page ----
-async function canvasPixels(page) {
-  const data = await page.evaluate(() => {
-    const c = document.getElementById("canvas");
-    return Array.from(c.getContext("2d").getImageData(0, 0, c.width, c.height).data);
-  });
-  const rgb = new Uint8Array(WIDTH * HEIGHT * 3);
-  for (let i = 0, j = 0; i < data.length; i += 4) { rgb[j++] = data[i]; rgb[j++] = data[i + 1]; rgb[j++] = data[i + 2]; }
-  return rgb;
-}
 function differing(a, b) {
   let n = 0;
   for (let i = 0; i < a.length; i += 3) if (a[i] !== b[i] || a[i + 1] !== b[i + 1] || a[i + 2] !== b[i + 2]) n++;
@@ -70,15 +44,6 @@ function differing(a, b) {
 }
 function savePpm(name, rgb) {
   writeFileSync(join(args.artefacts, `${name}.ppm`), Buffer.concat([Buffer.from(`P6 ${WIDTH} ${HEIGHT} 255\n`), Buffer.from(rgb)]));
-}
-async function waitFor(what, check, seconds) {
-  const until = Date.now() + seconds * 1000;
-  for (;;) {
-    const got = await check();
-    if (got) return got;
-    if (Date.now() > until) throw new Failure(`gave up after ${seconds} s waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 100));
-  }
 }
 async function waitForPicture(page, what, expected, seconds) {
   let last = null;
@@ -90,12 +55,6 @@ async function waitForPicture(page, what, expected, seconds) {
     throw new Failure(`${e.message}: ${differing(last, expected)} pixels differ (pictures in ${args.artefacts})`);
   }
   log(`${what}: the page equals vantor-sim's picture`);
-}
-// A click at game coordinates, through the page's scaling of the canvas.
-async function click(page, x, y) {
-  const box = await (await page.$("#canvas")).boundingBox();
-  const s = box.width / WIDTH;
-  await page.mouse.click(box.x + (x + 0.5) * s, box.y + (y + 0.5) * s);
 }
 // The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the
 // click goes again until the title comes.
@@ -113,16 +72,9 @@ async function clickPastIntro(page, what, expected) {
 
 async function main() {
   mkdirSync(args.artefacts, { recursive: true });
-  const server = await serve(args.site);
-  const url = `http://127.0.0.1:${server.address().port}/`;
-  const profile = mkdtempSync(join(tmpdir(), "vantor-web-chromium-"));
-  const browser = await puppeteer.launch({
-    executablePath: "/usr/bin/chromium",
-    headless: true,
-    userDataDir: profile,
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync", "--autoplay-policy=no-user-gesture-required"],
-  });
+  const server = await serveSite(args.site);
+  const url = server.url;
+  const browser = await launchBrowser();
   const problems = [];
   try {
     const page = await browser.newPage();

@@ -1,0 +1,131 @@
+// The desktop's transport: Boost.Beast on a thread of its own, which resolves, connects, says hello,
+// then reads into the inbox and writes the outbox.
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+#include <chrono>
+#include <deque>
+#include <thread>
+
+#include "online/transport.h"
+
+namespace online {
+
+namespace {
+
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+constexpr auto kConnectTime = std::chrono::seconds(10);
+// The server sends a frame every tick: this long without one, and it is gone.
+constexpr auto kSilence = std::chrono::seconds(30);
+
+class BeastTransport : public Transport {
+public:
+    BeastTransport(const Address& a, std::vector<uint8_t> h, Wake w)
+        : address(a), hello(std::move(h)), wake(std::move(w)) {
+        thread = std::thread([this] {
+            resolver.async_resolve(address.host, address.port,
+                                   [this](beast::error_code ec, tcp::resolver::results_type found) {
+                                       if (ec) return fail("cannot find the server " + address.host);
+                                       connect(found);
+                                   });
+            ioc.run();
+        });
+    }
+
+    ~BeastTransport() override {
+        ioc.stop();
+        if (thread.joinable()) thread.join();
+    }
+
+    // From any thread.
+    void send(std::vector<uint8_t> bytes) override {
+        net::post(ioc, [this, bytes = std::move(bytes)]() mutable {
+            if (closed_here) return;
+            outbox.push_back(std::move(bytes));
+            if (outbox.size() == 1) write();
+        });
+    }
+
+    // From any thread.
+    void close() override {
+        net::post(ioc, [this] { fail("closed"); });
+    }
+
+private:
+    void connect(const tcp::resolver::results_type& found) {
+        beast::get_lowest_layer(ws).expires_after(kConnectTime);
+        beast::get_lowest_layer(ws).async_connect(found, [this](beast::error_code ec, const tcp::endpoint&) {
+            if (ec) return fail("cannot connect to " + address.host + ":" + address.port + ": " + ec.message());
+            beast::get_lowest_layer(ws).expires_never();
+            websocket::stream_base::timeout timeout{};
+            timeout.handshake_timeout = kConnectTime;
+            timeout.idle_timeout = kSilence;
+            timeout.keep_alive_pings = false;
+            ws.set_option(timeout);
+            ws.read_message_max(kMaxMessage);
+            ws.binary(true);
+            ws.async_handshake(address.host + ":" + address.port, address.path, [this](beast::error_code e) {
+                if (e) return fail("the server does not speak WebSocket: " + e.message());
+                send(std::move(hello));
+                read();
+            });
+        });
+    }
+
+    void read() {
+        ws.async_read(buffer, [this](beast::error_code ec, size_t) {
+            if (ec == beast::error::timeout) return fail("the server has gone silent");
+            if (ec)
+                return fail(ec == websocket::error::closed ? "the server closed the connection"
+                                                           : "the connection to the server broke");
+            auto data = buffer.cdata();
+            std::optional<ToClient> message = decode_to_client(static_cast<const uint8_t*>(data.data()), data.size());
+            buffer.consume(buffer.size());
+            if (!message || !ws.got_binary()) return fail("the server sent a message this game cannot read");
+            inbox.put(std::move(*message));
+            if (wake) wake();
+            read();
+        });
+    }
+
+    void write() {
+        ws.async_write(net::buffer(outbox.front()), [this](beast::error_code ec, size_t) {
+            if (ec) return fail("the connection to the server broke");
+            outbox.pop_front();
+            if (!outbox.empty()) write();
+        });
+    }
+
+    void fail(const std::string& why) {
+        if (closed_here) return;
+        closed_here = true;
+        beast::error_code ec;
+        beast::get_lowest_layer(ws).socket().close(ec);
+        inbox.fail(why);
+        if (wake) wake();
+    }
+
+    Address address;
+    std::vector<uint8_t> hello;
+    Wake wake;
+    net::io_context ioc{1};
+    tcp::resolver resolver{ioc};
+    websocket::stream<beast::tcp_stream> ws{ioc};
+    beast::flat_buffer buffer;
+    std::deque<std::vector<uint8_t>> outbox;
+    bool closed_here = false;  // on the network thread
+    std::thread thread;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> open_transport(const Address& address, std::vector<uint8_t> hello, Wake wake) {
+    return std::make_unique<BeastTransport>(address, std::move(hello), std::move(wake));
+}
+
+}  // namespace online

@@ -1,0 +1,79 @@
+// One browser tab of the game for the online tests (web.online, e2e.online), driven over standard
+// input: one line of JSON a command, one line of JSON an answer ({"error": ...} when it fails). The
+// tab's storage is kept from one page to the next, where the page keeps its tokens:
+//   {"op": "open", "fragment": F}    opens the page at #F
+//   {"op": "title"}                  the tab's title, which is the game's caption: title
+//   {"op": "click", "x": X, "y": Y}  a click at game coordinates
+//   {"op": "shot", "path": FILE}     the canvas as a binary PPM
+//   {"op": "page", "path": FILE}     the whole page as a PNG
+//   {"op": "room", "colour": C}      waits for the welcome into a room as C: room, colour, invite, status, title
+//   {"op": "reload"}                 reloads the page, keeping the browser's storage
+//   {"op": "lost"}                   waits until the bar says the connection is lost: status, title
+// It ends when its input closes, and by itself after --seconds (240 unless told).
+//   node online_page.mjs --site SITE [--seconds S]
+import { writeFileSync } from "node:fs";
+import { createInterface } from "node:readline";
+import { HEIGHT, WIDTH, canvasPixels, caption, clickGame, launchBrowser, onlineBar, openGame, serveSite, waitFor } from "./page.mjs";
+
+const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
+  a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
+const site = await serveSite(args.site);
+const browser = await launchBrowser();
+let page = null;
+const end = async (code) => {
+  await browser.close().catch(() => {});
+  site.close();
+  process.exit(code);
+};
+setTimeout(() => { process.stderr.write("online_page: out of time\n"); end(3); }, Number(args.seconds || 240) * 1000).unref();
+
+const ops = {
+  async open({ fragment }) {
+    page = await openGame(browser, site.url, fragment);
+    page.on("console", (m) => process.stderr.write(`tab console: ${m.text()}\n`));
+    return { ok: true };
+  },
+  async shot({ path }) {
+    const rgb = await canvasPixels(page);
+    writeFileSync(path, Buffer.concat([Buffer.from(`P6 ${WIDTH} ${HEIGHT} 255\n`), Buffer.from(rgb)]));
+    return { ok: true };
+  },
+  async title() {
+    return { title: await caption(page) };
+  },
+  async click({ x, y }) {
+    await clickGame(page, x, y);
+    return { ok: true };
+  },
+  async page({ path }) {
+    await page.screenshot({ path });
+    return { ok: true };
+  },
+  async room({ colour }) {
+    await waitFor(`a welcome as ${colour}`, async () => (await onlineBar(page)).colour === colour &&
+                  (await caption(page)).includes(` ${colour})`), 30);
+    return { ...(await onlineBar(page)), title: await caption(page) };
+  },
+  async reload() {
+    await page.reload();
+    return { ok: true };
+  },
+  async lost() {
+    await waitFor("the bar to say the connection is lost",
+                  async () => /CONNECTION LOST/.test((await onlineBar(page)).status), 30);
+    return { ...(await onlineBar(page)), title: await caption(page), problems: page.problems };
+  },
+};
+
+for await (const line of createInterface({ input: process.stdin })) {
+  let answer;
+  try {
+    const command = JSON.parse(line);
+    if (!ops[command.op]) throw new Error(`no such op ${command.op}`);
+    answer = await ops[command.op](command);
+  } catch (e) {
+    answer = { error: e.message };
+  }
+  process.stdout.write(JSON.stringify(answer) + "\n");
+}
+await end(0);

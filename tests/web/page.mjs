@@ -1,0 +1,112 @@
+// Helpers for driving the browser build from puppeteer: the site served on the loopback, Debian's
+// Chromium, and the game's page: its caption, clicks at game coordinates, the canvas's pixels and
+// pictures, and the online bar. Used by online_page.mjs; a script of its own imports them so:
+//
+//   import { serveSite, launchBrowser, openGame, caption, clickGame, canvasPixels, canvasPicture,
+//            onlineBar, waitFor } from "./page.mjs";
+//   const site = await serveSite("build/web/game/site");
+//   const browser = await launchBrowser();
+//   const page = await openGame(browser, site.url, "join=K7QM-2XPA@127.0.0.1:8765");
+//   await waitFor("the room", async () => / BLUE\)/.test(await caption(page)), 20);
+//   await clickGame(page, 380, 340);
+//   await canvasPicture(page, "/tmp/shot.png");
+import { createServer } from "node:http";
+import { existsSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { extname, join, normalize } from "node:path";
+import puppeteer from "puppeteer-core";
+
+export const WIDTH = 600, HEIGHT = 460;
+
+export class Failure extends Error {}
+
+// The site folder served as a static host serves it, on a free loopback port: { url, close() }.
+const TYPES = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm", ".png": "image/png" };
+export function serveSite(site) {
+  const server = createServer((req, res) => {
+    const path = normalize(decodeURIComponent(new URL(req.url, "http://x").pathname)).replace(/^\/+/, "");
+    const file = join(site, path || "index.html");
+    if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404).end(); return; }
+    res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream" });
+    res.end(readFileSync(file));
+  });
+  return new Promise((resolve) => server.listen(0, "127.0.0.1", () =>
+    resolve({ url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() })));
+}
+
+// Debian's Chromium, headless, with a profile of its own (so the page's storage starts empty), removed
+// once the browser is closed.
+export async function launchBrowser({ headless = true } = {}) {
+  const profile = mkdtempSync(join(tmpdir(), "vantor-web-chromium-"));
+  const browser = await puppeteer.launch({
+    executablePath: "/usr/bin/chromium",
+    headless,
+    userDataDir: profile,
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+           "--disable-component-update", "--disable-sync", "--autoplay-policy=no-user-gesture-required"],
+  });
+  const close = browser.close.bind(browser);
+  browser.close = async () => {
+    await close();
+    try { rmSync(profile, { recursive: true, force: true, maxRetries: 5 }); } catch (e) { /* left in /tmp */ }
+  };
+  return browser;
+}
+
+// A new tab on the page, with the fragment if given ("join=CODE@HOST:PORT", "create@HOST:PORT"). Errors
+// on the page are collected in page.problems.
+export async function openGame(browser, url, fragment = "") {
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1280, height: 1000 });
+  page.problems = [];
+  page.on("console", (m) => { if (m.type() === "error") page.problems.push(`console: ${m.text()}`); });
+  page.on("pageerror", (e) => page.problems.push(`page error: ${e.message}`));
+  await page.goto(fragment ? `${url}#${fragment}` : url);
+  return page;
+}
+
+// The game's caption, which the browser shows as the tab's title: "Vantor (room K7QM-2XPA BLUE) - ...".
+export const caption = (page) => page.title();
+
+// A click at game coordinates (600 x 460), through the page's scaling of the canvas.
+export async function clickGame(page, x, y) {
+  const box = await (await page.$("#canvas")).boundingBox();
+  const s = box.width / WIDTH;
+  await page.mouse.click(box.x + (x + 0.5) * s, box.y + (y + 0.5) * s);
+}
+
+// The canvas's own 600 x 460 pixels, RGB.
+export async function canvasPixels(page) {
+  const data = await page.evaluate(() => {
+    const c = document.getElementById("canvas");
+    return Array.from(c.getContext("2d").getImageData(0, 0, c.width, c.height).data);
+  });
+  const rgb = new Uint8Array(WIDTH * HEIGHT * 3);
+  for (let i = 0, j = 0; i < data.length; i += 4) { rgb[j++] = data[i]; rgb[j++] = data[i + 1]; rgb[j++] = data[i + 2]; }
+  return rgb;
+}
+
+// A PNG of the canvas as the page shows it (scaled), written to path.
+export async function canvasPicture(page, path) {
+  await (await page.$("#canvas")).screenshot({ path });
+}
+
+// The online part of the bar: { room, colour, invite, status }; room and colour empty until welcomed.
+export function onlineBar(page) {
+  return page.evaluate(() => {
+    const online = document.getElementById("online");
+    return { room: online.hidden ? "" : online.dataset.room, colour: online.hidden ? "" : online.dataset.colour,
+             invite: document.getElementById("invite").value, status: document.getElementById("status").textContent };
+  });
+}
+
+// Calls check() every 100 ms until it gives something true, and returns that; fails after seconds.
+export async function waitFor(what, check, seconds) {
+  const until = Date.now() + seconds * 1000;
+  for (;;) {
+    const got = await check();
+    if (got) return got;
+    if (Date.now() > until) throw new Failure(`gave up after ${seconds} s waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
