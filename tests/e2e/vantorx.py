@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import time
 from io import BytesIO
@@ -242,6 +243,52 @@ class Game:
 
     def stop(self):
         stop_process(self.proc)
+
+
+# ---- online play ----
+
+def free_port():
+    """A TCP port free on the loopback, for a server the test starts."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Tab:
+    """A tab of the browser build in headless Chromium, through tests/web/online_page.mjs, which
+    ends by itself after `seconds`."""
+
+    def __init__(self, site, log, seconds=240):
+        page = Path(__file__).resolve().parents[1] / "web" / "online_page.mjs"
+        self.proc = subprocess.Popen(["node", str(page), "--site", str(site), "--seconds", str(seconds)],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True)
+
+    def ask(self, op, **fields):
+        self.proc.stdin.write(json.dumps({"op": op, **fields}) + "\n")
+        self.proc.stdin.flush()
+        answer = json.loads(self.proc.stdout.readline() or '{"error": "the tab has ended"}')
+        if "error" in answer:
+            raise Failure(f"the tab, asked to {op}: {answer['error']}")
+        return answer
+
+    def caption(self):
+        return self.ask("title")["title"]
+
+    def click(self, x, y):
+        self.ask("click", x=x, y=y)
+
+    def picture(self, path):
+        """The canvas's 600 x 460 pixels, through a file at path."""
+        self.ask("shot", path=str(path))
+        return Image.open(path).convert("RGB")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(15)
+            except subprocess.TimeoutExpired:
+                stop_process(self.proc)
 
 
 # ---- vantor-sim ----
