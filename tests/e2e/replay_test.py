@@ -128,14 +128,14 @@ class ReplayTest:
             plan = self.plan_red_turn()
             if plan:
                 break
-            self.log("Red is out before it can fire in its first turn: closing for a game on another seed")
+            self.log("Red cannot fire in its first turn on this seed: closing for a game on another seed")
             self.game.close()
             self.game.wait_exit(15)
             # The next game starts from a fresh home: no settings, no replay.
             shutil.rmtree(self.home)
             self.home.mkdir()
         else:
-            raise Failure("Red was out before its first turn in three games")
+            raise Failure("Red could not fire in its first turn in three games")
         self.red_turn(*plan)
         caption = self.wait_caption("the turn back to Red", lambda c: RED_TO_FIRE.match(c) or "Red out" in c, 90)
         self.log(f"the computers played: {caption!r}")
@@ -191,7 +191,7 @@ class ReplayTest:
 
     def plan_red_turn(self):
         """From vantor-sim: the ticks at which Red's first turn comes and the sky is clear in it, or None
-        when Red is out before it."""
+        when Red cannot fire in it."""
         values = self.sim.run(PREFIX + ["state cur_player alive", "shots"] + ["tick", "state cur_player alive",
                                                                                 "shots"] * 1200, self.seed)
         states, shots = values[0::2], values[1::2]
@@ -201,8 +201,16 @@ class ReplayTest:
         settled = next((k for k in range(red, len(states)) if not shots[k]), None)
         if settled is None:
             raise Failure("in vantor-sim the sky is not clear 1200 ticks into the game")
-        # A missile still in the air at the start of Red's turn may put Red out before it clears.
+        # A missile still in the air at the start of Red's turn may put Red out before it clears, or
+        # take the unit the cursor is on, or Red's last loaded launcher.
         if states[settled]["cur_player"] != 0 or not states[settled]["alive"][0]:
+            return None
+        state, units = self.sim.run(PREFIX + [f"tick {settled}", "state", "units"], self.seed)
+        if not any(u["slot"] == state["cur_unit"] for u in units):
+            return None
+        try:
+            aim(state, units)
+        except Failure:
             return None
         return red, settled
 
