@@ -16,6 +16,7 @@
 #include "replay/hash.h"
 #include "replay/playback.h"
 #include "replay/state.h"
+#include "tools/sim/replay_check.h"
 
 namespace {
 
@@ -135,6 +136,16 @@ TEST(Replay, ComputerGamesPlayBackTheSameOnEveryBuiltInMap) {
             EXPECT_EQ(play_back(back), -1);
         }
     }
+}
+
+// vantor-sim --check-replays: a game's own recording checks; one hash changed is caught at its tick.
+TEST(Replay, TheTournamentsReplayCheckPassesAGameAndNamesTheTickThatDiffers) {
+    TempDir dir;
+    replay::Recording recorded = record_computer_game("Twin", 2, 7);
+    ASSERT_GT(recorded.checkpoints.size(), 4u);
+    EXPECT_EQ(sim::check_replay(recorded), "");
+    recorded.checkpoints[3] ^= 1;
+    EXPECT_EQ(sim::check_replay(recorded).rfind("tick 30 differs: recorded ", 0), 0u);
 }
 
 TEST(Replay, SnapshotsTakenAtRandomTicksCarryOnTheSame) {

@@ -1,6 +1,7 @@
 // vantor-sim: runs the game headless from a script of ticks, clicks and looks at its state.
 //   vantor-sim [--dir DIR] [--seed N] [--settings FILE] [SCRIPT]
 //   vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME] [--check]
+//              [--check-replays]
 //   vantor-sim [--dir DIR] [--seed N] [--settings FILE] --record FILE [SCRIPT]
 //   vantor-sim [--dir DIR] --replay FILE [--check]
 // Changes to DIR, starts the game over the off-screen window, sets the seed, then runs SCRIPT
@@ -44,7 +45,7 @@ struct Options {
 constexpr const char* kUsage =
     "usage: vantor-sim [--dir DIR] [--seed N] [--settings FILE] [SCRIPT]\n"
     "       vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME]\n"
-    "                  [--check] [--max-ticks N] [--no-timing]\n"
+    "                  [--check] [--check-replays] [--max-ticks N] [--no-timing]\n"
     "       vantor-sim [--dir DIR] [--seed N] [--settings FILE] --record FILE [SCRIPT]\n"
     "       vantor-sim [--dir DIR] --replay FILE [--check]\n";
 

@@ -15,6 +15,8 @@
 #include "model/globals.h"
 #include "parse.h"
 #include "platform/null.h"
+#include "replay/stream.h"
+#include "replay_check.h"
 #include "script.h"
 
 namespace sim {
@@ -49,6 +51,8 @@ private:
     bool to_title();
     int find_map() const;
     int play(long long number, Game* game);
+    int check_replay_of(long long number);
+    int play_all(int map);
     void print_summary(double seconds) const;
 
     const TournamentOptions& options_;
@@ -61,6 +65,8 @@ private:
     long long wins_[NUM_SIDES + 1] = {};  // the last entry counts games that no side survived
     long long game_ticks_ = 0;
     long long stuck_ = 0;
+    replay::Recording recorded_;  // the last game, with --check-replays
+    bool has_recording_ = false;
 };
 
 void Tournament::click(int x, int y) {
@@ -153,12 +159,24 @@ int Tournament::play(long long number, Game* game) {
     return kExitOk;
 }
 
+// The game just played against its replay; a game cut short has no replay to check.
+int Tournament::check_replay_of(long long number) {
+    std::string why = has_recording_ && recorded_.finished ? check_replay(recorded_) : "no whole game was recorded";
+    has_recording_ = false;
+    if (why.empty()) return kExitOk;
+    std::fflush(stdout);
+    std::fprintf(stderr, "vantor-sim: game %lld: its replay does not check: %s\nvantor-sim: replay it with %s\n", number,
+                 why.c_str(), replay().c_str());
+    return kExitDesync;
+}
+
 void Tournament::print_summary(double seconds) const {
     long long played = options_.games;
     std::printf("summary games %lld wins", played);
     for (int s = 0; s < options_.players; s++) std::printf(" %lld", wins_[s]);
     std::printf(" none %lld stuck %lld mean ticks %.1f", wins_[NUM_SIDES], stuck_,
                 static_cast<double>(game_ticks_) / static_cast<double>(played));
+    if (options_.check_replays) std::printf(" replays checked %lld", played);
     if (options_.timing) std::printf(" ticks per second %.0f", seconds > 0 ? total_ticks_ / seconds : 0.0);
     std::printf("\n");
 }
@@ -179,6 +197,17 @@ int Tournament::run() {
     std::printf("tournament games %lld players %d skill %d map %s seed %u check %s\n", options_.games,
                 options_.players, options_.skill, filelist[map].letter, static_cast<unsigned>(seed),
                 options_.check ? "on" : "off");
+    replay::Recorder recorder([this](replay::Recording&& game) {
+        recorded_ = std::move(game);
+        has_recording_ = true;
+    });
+    if (options_.check_replays) replay::set_listener(&recorder);
+    int code = play_all(map);
+    replay::set_listener(nullptr);
+    return code;
+}
+
+int Tournament::play_all(int map) {
     auto start = std::chrono::steady_clock::now();
     for (long long k = 1; k <= options_.games; k++) {
         // The options of a game, set as the title's controls would leave them.
@@ -188,6 +217,7 @@ int Tournament::run() {
         cur_map = static_cast<uint8_t>(map);
         Game game;
         int code = play(k, &game);
+        if (code == kExitOk && options_.check_replays) code = check_replay_of(k);
         if (code != kExitOk) return code;
         game_ticks_ += game.ticks;
         if (game.stuck) {
@@ -234,6 +264,8 @@ bool parse_tournament_option(int argc, char** argv, int* i, TournamentOptions* o
         options->max_ticks = parse_int(value_of(argc, argv, i), 1, 1LL << 40, "tick limit");
     } else if (arg == "--check") {
         options->check = true;
+    } else if (arg == "--check-replays") {
+        options->check_replays = true;
     } else if (arg == "--no-timing") {
         options->timing = false;
     } else {

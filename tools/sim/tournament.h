@@ -10,6 +10,7 @@ namespace sim {
 
 constexpr int kExitViolation = 4;  // --check found a broken invariant
 constexpr int kExitStuck = 5;      // a game did not end within the tick limit
+constexpr int kExitDesync = 6;     // --check-replays: a game's replay did not play back the same
 
 struct TournamentOptions {
     long long games = 0;          // 0: no tournament, run a script
@@ -17,6 +18,7 @@ struct TournamentOptions {
     int skill = 20;
     std::string map;              // empty: the title's default map
     bool check = false;
+    bool check_replays = false;   // record every game and play its replay back
     bool timing = true;           // false leaves the clock out of the summary, for golden output
     long long max_ticks = 200000; // a game still going after this many ticks is stuck
     bool given = false;           // some tournament option was on the command line
