@@ -218,6 +218,11 @@ def check_font(r, idx):
     for ch, g in (("0", 2), ("9", 11), ("A", 12), ("Z", 37), ("$", 39), (".", 1)):
         r.expect(np.array_equal(glyphs[g], art_font.glyph_levels(ch)) and art_glyphs.FONT_ORDER[g] == ch,
                  f"font glyph {g} is not {ch!r}")
+    code = {ch: art_font.glyph_levels(ch) == 3 for ch in art_glyphs.CODE_ALPHABET if ch != "-"}
+    code["-"] = art_font.dash_levels() == 3
+    r.expect(code["-"].sum() >= 3 and code["-"].any(axis=1).sum() == 1, "the dash is not a bar")
+    near = [a + b for i, a in enumerate(code) for b in list(code)[i + 1:] if (code[a] ^ code[b]).sum() < 4]
+    r.expect(not near, f"code glyphs within 3 pixels of each other: {' '.join(near)}")
     letters = np.concatenate(glyphs[12:38], axis=1)
     r.expect(_black(letters[:3]) and _black(letters[14:]), "capitals leave rows 3..13")
 
