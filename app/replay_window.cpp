@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/palette.h"
 #include "main/main.h"
 #include "model/globals.h"
 #include "model/layout.h"
@@ -69,6 +70,7 @@ int playreplay(const char* path) {
     pace();
     plat::Message msg;
     while (plat::get_message(&msg)) {
+        if (palette_key(msg)) continue;
         switch (msg.message) {
             case plat::WM_TIMER:
                 if (playback.step()) {
