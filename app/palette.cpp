@@ -92,7 +92,7 @@ void mark(Colour* out, int width, int side, int lx, int ly, int x, int y, int w,
 bool inside(int px, int py, int x, int y, int w, int h) { return px >= x && px < x + w && py >= y && py < y + h; }
 
 // A pixel as the palette shows it: icons over the map and in the close-up, the plates and faces of
-// the boxes. Elsewhere (the Start and Fire buttons, explosions) red stays red.
+// the boxes. Elsewhere (the Start and Fire buttons) red stays red.
 Colour recolour(Colour c, int px, int py, bool map_shown) {
     int side = -1, level = 0;
     if (map_shown && (py < MAP_HEIGHT || inside(px, py, CLOSEUP_X, CLOSEUP_Y, CLOSEUP_WIDTH, CLOSEUP_HEIGHT))) {
