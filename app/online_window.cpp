@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/palette.h"
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
@@ -127,6 +128,7 @@ int playonline(const char* server, const char* code, const char* token) {
 
     plat::Message msg;
     while (plat::get_message(&msg)) {
+        if (palette_key(msg)) continue;
         if (!session) {
             plat::dispatch_message(&msg);
             continue;

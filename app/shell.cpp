@@ -1,6 +1,7 @@
 // The window shell: start-up, the message loop, the window procedure and its one way in.
 #include "app/app.h"
 
+#include "app/palette.h"
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
@@ -21,6 +22,7 @@ bool openwindow(void* hThisInst, int /*nWinMode*/) {
     // The first paint arrives here, while timer_mode is still 0, and draws nothing.
     plat::update_window(hwnd);
     initgame();
+    if (colourblind()) set_palette(true, false);
     startintro();
     misctext();
     return true;
@@ -29,7 +31,8 @@ bool openwindow(void* hThisInst, int /*nWinMode*/) {
 int WinMain(void* hThisInst, void* /*hPrevInst*/, const char* /*lpszArgs*/, int nWinMode) {
     if (!openwindow(hThisInst, nWinMode)) return 1;
     plat::Message msg;
-    while (plat::get_message(&msg)) plat::dispatch_message(&msg);
+    while (plat::get_message(&msg))
+        if (!palette_key(msg)) plat::dispatch_message(&msg);
     return static_cast<int>(msg.wParam);
 }
 

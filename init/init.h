@@ -26,6 +26,10 @@ void settingsfile(const std::string& path);
 void loadsettings();
 // Writes the options of the game being started.
 void savesettings();
+// The window's colour-blind palette (app/palette.h), off unless the settings file says "palette 1".
+// Saving it rewrites only its own line of the file.
+bool colourblind();
+void savecolourblind(bool on);
 
 // Maps.
 void loadmaps();

@@ -1,5 +1,6 @@
-// The player's settings: the title screen's options and fast play, written when a game starts and
-// read at the next start-up. Owns the settings file's path, which the front end chooses.
+// The player's settings: the title screen's options and fast play, written when a game starts, and
+// the window's palette, written when it changes; read at the next start-up. Owns the settings
+// file's path, which the front end chooses.
 #include <strings.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 namespace {
 
 std::string g_path;  // empty: no settings are read or written
+bool g_colourblind = false;
 
 // A settings file is a few short lines; anything larger is not one.
 constexpr size_t kMaxSettingsFile = 4096;
@@ -22,6 +24,7 @@ constexpr size_t kMaxSettingsFile = 4096;
 struct Settings {
     std::string map;
     int cities = -1, silos = -1, submarines = -1, skill = -1, players = -1, fast = -1;
+    int palette = -1;  // not one of the options: a file may hold it alone
     int computer[NUM_SIDES] = {-1, -1, -1, -1};
 };
 
@@ -62,11 +65,20 @@ bool parse_line(const std::string& line, Settings* s) {
         for (int& flag : s->computer) ok = ok && read_number(words, 0, 1, &flag);
     } else if (key == "fast") {
         ok = read_number(words, 0, 1, &s->fast);
+    } else if (key == "palette") {
+        ok = read_number(words, 0, 1, &s->palette);
     } else {
         return true;
     }
     std::string rest;
     return ok && !(words >> rest);
+}
+
+bool no_options(const Settings& s) {
+    bool none =
+        s.map.empty() && s.cities < 0 && s.silos < 0 && s.submarines < 0 && s.skill < 0 && s.players < 0 && s.fast < 0;
+    for (int flag : s.computer) none = none && flag < 0;
+    return none;
 }
 
 bool complete(const Settings& s) {
@@ -109,11 +121,12 @@ void loadsettings() {
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (ok && std::getline(lines, line)) ok = parse_line(line, &s);
-    if (!ok || !complete(s)) {
+    if (!ok || !(complete(s) || (no_options(s) && s.palette >= 0))) {
         std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", g_path.c_str());
         return;
     }
-    apply(s);
+    g_colourblind = s.palette == 1;
+    if (complete(s)) apply(s);
 }
 
 void savesettings() {
@@ -128,6 +141,26 @@ void savesettings() {
     text += "computer";
     for (bool cpu : cpu_player) text += cpu ? " 1" : " 0";
     text += "\nfast " + std::string(fastplay ? "1" : "0") + "\n";
+    text += "palette " + std::string(g_colourblind ? "1" : "0") + "\n";
+    std::string error;
+    if (!plat::write_file(g_path, text, &error))
+        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+}
+
+bool colourblind() { return g_colourblind; }
+
+void savecolourblind(bool on) {
+    g_colourblind = on;
+    if (g_path.empty()) return;
+    std::vector<unsigned char> bytes;
+    std::string text;
+    if (plat::read_file(g_path, kMaxSettingsFile, &bytes) == plat::ReadStatus::Ok) {
+        std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+        std::string line, key;
+        while (std::getline(lines, line))
+            if (!(std::istringstream(line) >> key) || key != "palette") text += line + "\n";
+    }
+    text += std::string("palette ") + (on ? "1" : "0") + "\n";
     std::string error;
     if (!plat::write_file(g_path, text, &error))
         std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());

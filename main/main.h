@@ -21,6 +21,9 @@ void blittext(uint16_t x, uint16_t y, const char* str, uint8_t len);
 // One character of the bitmap font, copied or ORed onto the window; without signs the pound and
 // dollar signs draw blank, as in unit names.
 void blitglyph(uint16_t x, uint16_t y, char c, plat::Rop rop, bool signs = true);
+// A dash in the font's style, for a room code: the font itself has none, and the rules' texts draw
+// it blank.
+void blitdash(uint16_t x, uint16_t y);
 void PlayResource(const char* lpName);
 
 // Title screen.

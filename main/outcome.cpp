@@ -11,8 +11,14 @@ namespace {
 
 const char* const kSideNames[NUM_SIDES] = {"Red", "Blue", "Yellow", "Green"};
 
-// Online, the caption names the room and the colour played here, and says when it is this window's turn.
+// Online, the caption names the room and the colour played here, and says when it is this window's turn;
+// in a replay, it says so and names the game.
 void set_caption(const std::string& text) {
+    if (replay_label[0]) {
+        std::string rest = text.size() > 6 ? text.substr(6) : std::string();  // after "Vantor"
+        plat::set_window_caption(hwnd, ("Vantor - replay of " + std::string(replay_label) + rest).c_str());
+        return;
+    }
     if (!online_label[0]) {
         plat::set_window_caption(hwnd, text.c_str());
         return;
@@ -27,7 +33,8 @@ void set_caption(const std::string& text) {
 
 std::string with_news(std::string text) {
     if (caption_news[0]) text += std::string(" - ") + caption_news;
-    if (fastplay && timer_mode == MODE_PLAYING) text += " - fast play (F)";
+    // A replay keeps its recorded pace: F does nothing there.
+    if (fastplay && timer_mode == MODE_PLAYING && !replay_label[0]) text += " - fast play (F)";
     return text;
 }
 

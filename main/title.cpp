@@ -7,6 +7,7 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/layout.h"
 
 namespace {
 
@@ -169,6 +170,8 @@ void titleinfo() {
     // A longer name shows its first 31 characters.
     std::memcpy(line, shown.c_str(), std::min(shown.size(), static_cast<size_t>(kNameLength)));
     blittext(190, 200, line, kNameLength);
+    for (size_t i = 0; i < std::strlen(online_label) && i < kNameLength; i++)
+        if (online_label[i] == '-') blitdash(static_cast<uint16_t>(190 + GLYPH_WIDTH * i), 200);
     print2(243, 245, num_city);
     print2(243, 290, num_sub);
     print2(398, 245, num_silo);

@@ -59,6 +59,9 @@ VANTOR_GLOBAL(uint32_t, tick_ms, , 0, nullptr, 0)  // the period the timer runs 
 // them ("K7QM-2XPA YELLOW"; empty when not online), and the side played here (NO_SLOT: none).
 VANTOR_GLOBAL(char, online_label, [24], 0, nullptr, 0)
 VANTOR_GLOBAL(uint8_t, online_side, , NO_SLOT, nullptr, 0)
+// A replay in the window: which game it is, for the caption ("World, 2026-12-09 15:30"; empty when
+// not a replay).
+VANTOR_GLOBAL(char, replay_label, [72], 0, nullptr, 0)
 
 // Tables.
 VANTOR_GLOBAL(weapon, item, [NUM_UNITS], weapon{}, nullptr, 0)          // unit slots, 40 per side

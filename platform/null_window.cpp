@@ -54,6 +54,9 @@ Window* create_window(const char* class_name, const char* caption, int width, in
 
 void show_window(Window* /*hwnd*/) {}
 
+// Nothing is shown headless, so there are no colours to change.
+void set_present_filter(Window*, PresentFilter) {}
+
 void set_window_caption(Window* hwnd, const char* caption) {
     if (hwnd && caption) hwnd->caption = caption;
 }

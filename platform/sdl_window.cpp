@@ -56,6 +56,10 @@ struct Window {
     // converted to it, from which pixels are enlarged.
     std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> converted;
     std::vector<Timer> timers;
+    // With a present filter: the picture as shown, and an SDL surface over it in place of view.
+    PresentFilter filter = nullptr;
+    std::vector<Colour> shown;
+    std::unique_ptr<SDL_Surface, SdlSurfaceDeleter> shown_view;
 };
 
 namespace {
@@ -184,6 +188,8 @@ void widen_row(const Uint8* in, Uint8* out, int n, int scale, int bpp) {
 bool enlarge(Window* window, SDL_Surface* screen, const SDL_Rect& rect) {
     const int scale = window->scale;
     const Bitmap* bitmap = window->client.get();
+    const Colour* pixels = window->filter ? window->shown.data() : bitmap->pixels.data();
+    SDL_Surface* view = window->filter ? window->shown_view.get() : window->view.get();
     if (screen->w < bitmap->width * scale || screen->h < bitmap->height * scale) return false;
     const SDL_PixelFormat* format = screen->format;
     const bool direct = direct_format(format);
@@ -197,7 +203,7 @@ bool enlarge(Window* window, SDL_Surface* screen, const SDL_Rect& rect) {
         if (format->palette) SDL_SetSurfacePalette(window->converted.get(), format->palette);
         SDL_Rect from = rect;
         SDL_Rect to = rect;
-        if (SDL_BlitSurface(window->view.get(), &from, window->converted.get(), &to) != 0) return false;
+        if (SDL_BlitSurface(view, &from, window->converted.get(), &to) != 0) return false;
     }
     if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) return false;
     const int bpp = format->BytesPerPixel;
@@ -205,7 +211,7 @@ bool enlarge(Window* window, SDL_Surface* screen, const SDL_Rect& rect) {
     for (int y = rect.y; y < rect.y + rect.h; y++) {
         Uint8* out = static_cast<Uint8*>(screen->pixels) + y * scale * screen->pitch + rect.x * scale * bpp;
         if (direct) {
-            const Colour* in = &bitmap->pixels[static_cast<size_t>(y) * bitmap->width + rect.x];
+            const Colour* in = &pixels[static_cast<size_t>(y) * bitmap->width + rect.x];
             widen_row_direct(in, reinterpret_cast<Uint32*>(out), rect.w, scale, format);
         } else {
             const SDL_Surface* converted = window->converted.get();
@@ -230,9 +236,11 @@ void present(Window* window) {
     SDL_Surface* screen = SDL_GetWindowSurface(window->sdl.get());
     if (!screen) return;
     SDL_Rect rect{x0, y0, x1 - x0, y1 - y0};
+    if (window->filter)
+        window->filter(bitmap->pixels.data(), window->shown.data(), bitmap->width, rect.x, rect.y, rect.w, rect.h);
     if (window->scale == 1) {
         SDL_Rect target = rect;
-        SDL_BlitSurface(window->view.get(), &rect, screen, &target);
+        SDL_BlitSurface(window->filter ? window->shown_view.get() : window->view.get(), &rect, screen, &target);
     } else if (!enlarge(window, screen, rect)) {
         return;
     }
@@ -370,6 +378,20 @@ void show_window(Window* hwnd) {
 
 void set_window_caption(Window* hwnd, const char* caption) {
     if (hwnd && caption) SDL_SetWindowTitle(hwnd->sdl.get(), caption);
+}
+
+void set_present_filter(Window* hwnd, PresentFilter filter) {
+    if (!hwnd) return;
+    Bitmap* bitmap = hwnd->client.get();
+    if (filter && !hwnd->shown_view) {
+        hwnd->shown.assign(bitmap->pixels.size(), 0);
+        hwnd->shown_view.reset(SDL_CreateRGBSurfaceWithFormatFrom(hwnd->shown.data(), bitmap->width, bitmap->height,
+                                                                  32, bitmap->width * 4, SDL_PIXELFORMAT_XBGR8888));
+        if (!hwnd->shown_view) filter = nullptr;  // no memory for it: the colours stay as they are
+    }
+    hwnd->filter = filter;
+    mark_dirty(bitmap, 0, 0, bitmap->width, bitmap->height);
+    if (hwnd == g_window) present(hwnd);
 }
 
 void update_window(Window* hwnd) {

@@ -54,6 +54,12 @@ Window* create_window(const char* class_name, const char* caption, int width, in
 void show_window(Window* hwnd);
 // The text of the window's title bar.
 void set_window_caption(Window* hwnd, const char* caption);
+// A change of colours on the way to the screen, never in the window's picture: given the picture
+// (width pixels a row) and a rectangle of it, it writes that rectangle as shown into out, a picture
+// of the same size.
+using PresentFilter = void (*)(const Colour* picture, Colour* out, int width, int x, int y, int w, int h);
+// Null for none; the whole window is shown again at once.
+void set_present_filter(Window* hwnd, PresentFilter filter);
 // Sends a paint request through the window procedure at once.
 void update_window(Window* hwnd);
 void destroy_window(Window* hwnd);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the resources of one asset generator into a scratch directory and compares them byte
 # for byte with the committed files: every file it writes must be committed unchanged, and every
-# committed file of its kind must still come out of it. Exits 77 (skipped) when the generator's
-# tools are not installed.
+# committed file of its kind must still come out of it. The artwork must also keep its layout rules
+# (artwork.py --check). Exits 77 (skipped) when the generator's tools are not installed.
 #
 # Usage: tests/assets_uptodate.sh artwork|sounds|maps|world
 set -euo pipefail
@@ -62,3 +62,8 @@ if ((stale)); then
     exit 1
 fi
 echo "$name: ${#made[@]} files up to date"
+# The artwork's layout rules, and its grey-out over the built-in maps.
+if [[ $name == artwork ]]; then
+    /usr/bin/python3 tools/assets/artwork.py --check | tail -n 20
+    exit "${PIPESTATUS[0]}"
+fi

@@ -12,9 +12,11 @@ play_test.py.
 
 The game must then have kept exactly one replay, of a finished game of four sides on World, which
 `vantor-sim --replay FILE --check` plays to the same hashes. `vantor --replay FILE` must show the
-recorded game's map, run at four times its speed after a click on the map, say when the replay is
-over, and close with code 0 and a silent standard error at a click on Abort. A copy of the file cut
-in half must be refused with one line on standard error and code 1, before any window opens.
+recorded game's map, run at four times its speed after a click on the map, name the game in its
+caption (World and the file's date) without ever offering fast play, say when the replay is over,
+and close with code 0 and a silent standard error at the first click on Abort, with the title's
+result line showing. A copy of the file cut in half must be refused with one line on standard error
+and code 1, before any window opens.
 
 The pictures of the run stay in DIR when the test fails.
 """
@@ -255,10 +257,21 @@ class ReplayTest:
         wait_for_picture(self.game, self.art, "the recorded map", self.begin, 20, MAP_BOX, self.begin_masks)
         self.game.click(300, 200)
         faster = time.monotonic()
+        # The caption names the game (the map, and the date the kept file's name gives) and never offers
+        # fast play, which the recorded game had on.
+        name = self.replay.name
+        label = f"Vantor - replay of World, {name[:10]} {name[11:13]}:{name[13:15]} - "
+        captions = set()
+
+        def over(caption):
+            captions.add(caption)
+            return caption == label + "end of the replay"
         # At four times the pace the rest takes a quarter of the game's time; at the recorded pace, all of it.
-        self.wait_caption("the end of the replay within half the game's time",
-                          lambda c: c == "Vantor - end of the replay", self.duration / 2)
+        self.wait_caption("the end of the replay within half the game's time", over, self.duration / 2)
         took = time.monotonic() - faster
+        wrong = sorted(c for c in captions if not c.startswith(label) or "fast play" in c)
+        if wrong or len(captions) < 3:
+            raise Failure(f"the replay's captions do not say {label!r} alone: {sorted(captions)}")
         self.game.click(*ABORT)
         code = self.game.wait_exit(10)
         if code != 0 or self.game.stderr().strip():

@@ -262,4 +262,26 @@ TEST_F(SdlScreenTest, PaintShowsTheWholePictureAgain) {
     EXPECT_EQ(pixel(*shown, 100, 100), 0x0000FF00u);
 }
 
+// A filter that swaps red and blue in the rectangle shown.
+void swap_red_blue(const plat::Colour* in, plat::Colour* out, int width, int x, int y, int w, int h) {
+    for (int py = y; py < y + h; py++)
+        for (int px = x; px < x + w; px++) {
+            plat::Colour c = in[py * width + px];
+            out[py * width + px] = (c & 0x00FF00u) | (c & 0xFFu) << 16 | (c >> 16 & 0xFFu);
+        }
+}
+
+TEST_F(SdlScreenTest, APresentFilterChangesTheScreenAndNotThePicture) {
+    plat::Surface* surface = plat::get_window_surface(hwnd);
+    plat::set_pixel(surface, 10, 20, 0x00336699);
+    plat::update_window(hwnd);
+    plat::set_present_filter(hwnd, swap_red_blue);
+    auto shown = screen();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(pixel(*shown, 10, 20), 0x00996633u) << "the whole window is shown again through the filter";
+    EXPECT_EQ(plat::get_pixel(surface, 10, 20), 0x00336699u);
+    plat::set_present_filter(hwnd, nullptr);
+    EXPECT_EQ(pixel(*screen(), 10, 20), 0x00336699u);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // Whole games through the window procedure: placement, turns and the end of a game.
 #include "game_fixture.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,15 @@ TEST_F(PlayTest, FastPlayWaitsForTheComputerAndShowsInTheCaption) {
     EXPECT_TRUE(fastplay) << "other keys do nothing";
     keypress('F');
     EXPECT_EQ(plat::window_caption(hwnd).find("fast play"), std::string::npos);
+}
+
+TEST_F(PlayTest, AReplaysCaptionNamesTheGameAndNeverOffersFastPlay) {
+    start_game();
+    std::snprintf(replay_label, sizeof replay_label, "World, 2026-12-09 15:30");
+    keypress('F');
+    std::string caption = plat::window_caption(hwnd);
+    EXPECT_EQ(caption.rfind("Vantor - replay of World, 2026-12-09 15:30 - ", 0), 0u) << caption;
+    EXPECT_EQ(caption.find("fast play"), std::string::npos) << caption;
 }
 
 }  // namespace

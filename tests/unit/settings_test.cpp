@@ -2,6 +2,7 @@
 // over when it is damaged.
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "game_fixture.h"
@@ -83,6 +84,22 @@ TEST_F(SettingsTest, AFileReadsOverTheDefaultsAndAMapThatIsGoneGivesTheFirst) {
     EXPECT_EQ(load(), "");
     EXPECT_EQ(cur_map, 0);
     EXPECT_EQ(num_city, 7);
+}
+
+// The palette is saved as it changes, on its own line, alone in a new file or beside the options.
+TEST_F(SettingsTest, ThePaletteIsRememberedBesideTheOptions) {
+    savecolourblind(true);
+    EXPECT_EQ(load(), "");
+    EXPECT_TRUE(colourblind());
+    write(kFile);
+    savecolourblind(true);
+    savecolourblind(false);
+    EXPECT_EQ(load(), "");
+    EXPECT_FALSE(colourblind());
+    EXPECT_EQ(num_city, 7) << "the options are kept";
+    std::ifstream file(path_);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10);
 }
 
 TEST_F(SettingsTest, ADamagedFileIsPassedOverWithOneLine) {

@@ -292,6 +292,20 @@ TEST_F(TitleTest, MapArrowsShowTheChosenName) {
     EXPECT_TRUE(shows(190 + 31 * 7, 200, 7, 16, hTitlegfx, 190 + 31 * 7, 200)) << "no 32nd character";
 }
 
+// A room code's dash is a bar at mid-height, not the blank the rules' texts draw for it.
+TEST_F(TitleTest, AnOnlineLabelShowsItsDash) {
+    std::strcpy(online_label, "K7QM-2XPA RED");
+    titleinfo();
+    EXPECT_TRUE(text(190, 200, "K7QM"));
+    EXPECT_TRUE(text(190 + 5 * 7, 200, "2XPA RED"));
+    int on_row8 = 0, elsewhere = 0;
+    for (int y = 0; y < 16; y++)
+        for (int x = 0; x < 7; x++)
+            if (window_pixel(190 + 4 * 7 + x, 200 + y) == 0x00FFFFFFu) ++(y == 8 ? on_row8 : elsewhere);
+    EXPECT_EQ(on_row8, 3);
+    EXPECT_EQ(elsewhere, 0);
+}
+
 TEST_F(TitleTest, SkillIsDrawnWithTwoDigits) {
     for (int n = 0; n < 3; n++) click(315, 290);
     EXPECT_EQ(cpu_skill, 5);

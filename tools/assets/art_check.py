@@ -218,8 +218,30 @@ def check_font(r, idx):
     for ch, g in (("0", 2), ("9", 11), ("A", 12), ("Z", 37), ("$", 39), (".", 1)):
         r.expect(np.array_equal(glyphs[g], art_font.glyph_levels(ch)) and art_glyphs.FONT_ORDER[g] == ch,
                  f"font glyph {g} is not {ch!r}")
+    code = {ch: art_font.glyph_levels(ch) == 3 for ch in art_glyphs.CODE_ALPHABET if ch != "-"}
+    code["-"] = art_font.dash_levels() == 3
+    r.expect(code["-"].sum() >= 3 and code["-"].any(axis=1).sum() == 1, "the dash is not a bar")
+    near = [a + b for i, a in enumerate(code) for b in list(code)[i + 1:] if (code[a] ^ code[b]).sum() < 4]
+    r.expect(not near, f"code glyphs within 3 pixels of each other: {' '.join(near)}")
     letters = np.concatenate(glyphs[12:38], axis=1)
     r.expect(_black(letters[:3]) and _black(letters[14:]), "capitals leave rows 3..13")
+
+
+def check_greyout(r, sheet, root):
+    """The grey icons ORed over every pixel of every built-in map stay a neutral grey."""
+    grey = sheet[40:49, 0:39].reshape(-1, 3)
+    grey = np.unique(grey[np.any(grey, axis=1)], axis=0).astype(int)
+    for name in ("Archipelago", "Pangaea", "Twin", "World"):
+        path = os.path.join(root, "resources", "maps", name + ".map")
+        try:
+            with open(path, "rb") as f:
+                land = art_bmp.decode(f.read()).reshape(-1, 3)
+        except OSError:
+            r.expect(False, f"{name}.map: missing")
+            continue
+        land = np.unique(land, axis=0).astype(int)
+        spread = max(int(np.ptp(land | g, axis=1).max()) for g in grey)
+        r.expect(spread <= 40, f"grey icons over {name} are not neutral: channels {spread} apart")
 
 
 def run(root, built, files, build_all):
@@ -227,6 +249,7 @@ def run(root, built, files, build_all):
     check_files(r, root, files, build_all)
     check_headers(r, built)
     check_sheet(r, built["PanelGFX"][0])
+    check_greyout(r, built["PanelGFX"][0], root)
     check_panel(r, built["PanelImage"][0])
     check_title(r, built["Titlegfx"][0])
     check_font(r, built["Fontgfx"][0])

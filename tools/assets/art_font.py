@@ -42,6 +42,13 @@ def glyph_levels(ch):
     return levels
 
 
+def dash_levels():
+    """The dash as the text routine draws it, from a row of another glyph."""
+    levels = np.zeros((CELL_H, CELL_W), dtype=np.uint8)
+    levels[art_glyphs.DASH_ROW] = glyph_levels(art_glyphs.DASH_FROM)[art_glyphs.DASH_FROM_ROW]
+    return levels
+
+
 def font_indices():
     """The whole 280 x 16 font bitmap as palette indices."""
     out = np.zeros((CELL_H, CELL_W * len(art_glyphs.FONT_ORDER)), dtype=np.uint8)

@@ -24,7 +24,7 @@ GLYPHS = {
           "#####", "   # ", "   # ", "   # "],
     "5": ["#####", "#    ", "#    ", "#    ", "#### ", "    #", "    #",
           "    #", "    #", "#   #", " ### "],
-    "6": [" ### ", "#   #", "#    ", "#    ", "#    ", "#### ", "#   #",
+    "6": ["  ## ", " #   ", "#    ", "#    ", "#    ", "#### ", "#   #",
           "#   #", "#   #", "#   #", " ### "],
     "7": ["#####", "    #", "    #", "   # ", "   # ", "  #  ", "  #  ",
           "  #  ", "  #  ", "  #  ", "  #  "],
@@ -34,7 +34,7 @@ GLYPHS = {
           "    #", "    #", "#   #", " ### "],
     "A": [" ### ", "#   #", "#   #", "#   #", "#   #", "#####", "#   #",
           "#   #", "#   #", "#   #", "#   #"],
-    "B": ["#### ", "#   #", "#   #", "#   #", "#   #", "#### ", "#   #",
+    "B": ["#### ", "#   #", "#   #", "#   #", "#  # ", "###  ", "#  # ",
           "#   #", "#   #", "#   #", "#### "],
     "C": [" ### ", "#   #", "#    ", "#    ", "#    ", "#    ", "#    ",
           "#    ", "#    ", "#   #", " ### "],
@@ -82,7 +82,7 @@ GLYPHS = {
           " # # ", "#   #", "#   #", "#   #"],
     "Y": ["#   #", "#   #", "#   #", " # # ", " # # ", "  #  ", "  #  ",
           "  #  ", "  #  ", "  #  ", "  #  "],
-    "Z": ["#####", "    #", "    #", "   # ", "   # ", "  #  ", " #   ",
+    "Z": ["#####", "    #", "    #", "   # ", "   # ", " ### ", " #   ",
           " #   ", "#    ", "#    ", "#####"],
     "\u00a3": ["  ## ", " #  #", " #   ", " #   ", " #   ", "#### ", " #   ",
                " #   ", " #   ", "##   ", "#####"],
@@ -91,6 +91,13 @@ GLYPHS = {
 }
 
 GLYPH_TOP = 3  # cell row of the capitals' top
+
+# What a room code is written with (Crockford's base32 and its dash): no two of these may be
+# within a few pixels of each other.
+CODE_ALPHABET = "0123456789ABCDEFGHJKMNPQRSTVWXYZ-"
+# The dash has no cell of its own, as the font keeps its 40: the text routine draws it as the blank
+# cell with row DASH_FROM_ROW of DASH_FROM's cell (the top serif of I, a clean bar) on row DASH_ROW.
+DASH_FROM, DASH_FROM_ROW, DASH_ROW = "I", 3, 8
 
 # A 3 x 5 font (M, N and W wider) for the small engraved labels.
 MICRO = {

@@ -20,7 +20,10 @@ RED = (208, 34, 30)
 RED_DARK = (96, 12, 12)
 
 SIDE_COLOURS = [(255, 0, 0), (0, 0, 255), (255, 255, 0), (0, 255, 0)]
-GREY_SIDE = (128, 128, 128)
+# An eliminated side's icons are ORed over the map, whose pixels stay at or below 176: with the top
+# three bits set in every channel, the map's colour can only add its low five bits (at most 31 to any
+# channel), so the grey reads as a neutral light grey on any land or sea.
+GREY_SIDE = (224, 224, 224)
 
 
 def canvas(w, h, colour=(0, 0, 0)):
