@@ -39,6 +39,7 @@ int playreplay(const char* path) {
     pace();
     plat::Message msg;
     while (plat::get_message(&msg)) {
+        if (frontkey(msg)) continue;
         switch (msg.message) {
             case plat::WM_TIMER:
                 if (playback.step()) {

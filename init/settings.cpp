@@ -1,5 +1,6 @@
 // The player's settings: the title screen's options and fast play, written when a game starts and
-// read at the next start-up. Owns the settings file's path, which the front end chooses.
+// read at the next start-up, and the sound switch, written when it is turned. Owns the settings
+// file's path, which the front end chooses.
 #include <strings.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "init/init.h"
 #include "model/globals.h"
 #include "platform/files.h"
+#include "platform/sound.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ struct Settings {
     std::string map;
     int cities = -1, silos = -1, submarines = -1, skill = -1, players = -1, fast = -1;
     int computer[NUM_SIDES] = {-1, -1, -1, -1};
+    int sound = -1;  // the front end's own, kept apart from the options
 };
 
 bool read_number(std::istringstream& words, int lo, int hi, int* value) {
@@ -62,11 +65,20 @@ bool parse_line(const std::string& line, Settings* s) {
         for (int& flag : s->computer) ok = ok && read_number(words, 0, 1, &flag);
     } else if (key == "fast") {
         ok = read_number(words, 0, 1, &s->fast);
+    } else if (key == "sound") {
+        ok = read_number(words, 0, 1, &s->sound);
     } else {
         return true;
     }
     std::string rest;
     return ok && !(words >> rest);
+}
+
+bool any_option(const Settings& s) {
+    bool any = !s.map.empty() || s.cities >= 0 || s.silos >= 0 || s.submarines >= 0 || s.skill >= 0 || s.players >= 0 ||
+               s.fast >= 0;
+    for (int flag : s.computer) any = any || flag >= 0;
+    return any;
 }
 
 bool complete(const Settings& s) {
@@ -95,6 +107,14 @@ void apply(const Settings& s) {
     fastplay = s.fast == 1;
 }
 
+std::string sound_line() { return std::string("sound ") + (plat::sound_is_on() ? "1" : "0") + "\n"; }
+
+void write_settings(const std::string& text) {
+    std::string error;
+    if (!plat::write_file(g_path, text, &error))
+        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+}
+
 }  // namespace
 
 void settingsfile(const std::string& path) { g_path = path; }
@@ -109,11 +129,14 @@ void loadsettings() {
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (ok && std::getline(lines, line)) ok = parse_line(line, &s);
-    if (!ok || !complete(s)) {
+    if (ok && s.sound >= 0) plat::sound_switch(s.sound == 1);
+    // The switch may be turned before any game was started: then it is the whole file.
+    bool sound_only = s.sound >= 0 && !any_option(s);
+    if (!ok || (!complete(s) && !sound_only)) {
         std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", g_path.c_str());
         return;
     }
-    apply(s);
+    if (!sound_only) apply(s);
 }
 
 void savesettings() {
@@ -128,7 +151,22 @@ void savesettings() {
     text += "computer";
     for (bool cpu : cpu_player) text += cpu ? " 1" : " 0";
     text += "\nfast " + std::string(fastplay ? "1" : "0") + "\n";
-    std::string error;
-    if (!plat::write_file(g_path, text, &error))
-        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+    text += sound_line();
+    write_settings(text);
+}
+
+void savesound() {
+    if (g_path.empty()) return;
+    // The other lines stay as the last game started left them; a file that cannot be read is not one.
+    std::vector<unsigned char> bytes;
+    std::string text;
+    if (plat::read_file(g_path, kMaxSettingsFile, &bytes) == plat::ReadStatus::Ok) {
+        std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+        std::string line, key;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            if (!(words >> key) || key != "sound") text += line + "\n";
+        }
+    }
+    write_settings(text + sound_line());
 }

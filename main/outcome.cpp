@@ -6,13 +6,16 @@
 
 #include "main/main.h"
 #include "model/globals.h"
+#include "platform/sound.h"
 
 namespace {
 
 const char* const kSideNames[NUM_SIDES] = {"Red", "Blue", "Yellow", "Green"};
 
-// Online, the caption names the room and the colour played here, and says when it is this window's turn.
-void set_caption(const std::string& text) {
+// Online, the caption names the room and the colour played here, and says when it is this window's
+// turn. With the sound switched off it says so last, on every screen.
+void set_caption(const std::string& given) {
+    std::string text = plat::sound_is_on() ? given : given + " - sound off";
     if (!online_label[0]) {
         plat::set_window_caption(hwnd, text.c_str());
         return;
@@ -66,6 +69,12 @@ void showturn() {
     std::string turn = std::string("Vantor - ") + sidename(cur_player);
     if (cpu_player[cur_player]) turn += " (computer)";
     set_caption(with_news(turn + " to fire"));
+}
+
+void refreshcaption() {
+    if (timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVER) showturn();
+    else if (timer_mode == MODE_PLACING) showcaption("placing units");
+    else showcaption(nullptr);
 }
 
 void showresult() { set_caption(with_news("Vantor - " + result())); }

@@ -36,6 +36,7 @@ SDL_AudioDeviceID g_device = 0;
 SDL_AudioSpec g_have{};
 Uint64 g_quiet_from_ms = 0;  // when what was last queued has played out
 bool g_reopen_failed = false;
+bool g_on = true;  // the player's switch
 // Every sound in the device's format, keyed by where its WAVE data lives (resources never move).
 std::map<const unsigned char*, std::vector<Uint8>> g_decoded;
 
@@ -152,7 +153,7 @@ void sound_open() {
 
 // The new sound replaces whatever is still queued: one channel, no mixing.
 void sound_play(const char* name, const unsigned char* wav, size_t size) {
-    if (!g_audio || !wav || size == 0) return;
+    if (!g_on || !g_audio || !wav || size == 0) return;
     if (g_device == 0) {
         g_device = open_device();
         if (g_device == 0) {
@@ -184,6 +185,14 @@ int sound_idle() {
     if (now >= close_at) return 50;
     return static_cast<int>(std::min<Uint64>(close_at - now, INT_MAX));
 }
+
+void sound_switch(bool on) {
+    g_on = on;
+    // What is still queued stops at once; the idle device closes as after any sound.
+    if (!on && g_device != 0) SDL_ClearQueuedAudio(g_device);
+}
+
+bool sound_is_on() { return g_on; }
 
 void sound_close() {
     if (!g_audio) return;
