@@ -524,3 +524,16 @@ int32_t default_window_proc(Window* hwnd, uint32_t message, uint32_t /*wParam*/,
 }
 
 }  // namespace plat
+
+#ifdef __EMSCRIPTEN__
+// The page's buttons press the game's keys through here (web/index.html): the sound button is M, so
+// the button and the key are one switch. A key press like any other, queued for the message loop.
+extern "C" EMSCRIPTEN_KEEPALIVE void vantor_press_key(int letter) {
+    if (!plat::g_window || letter < 'A' || letter > 'Z') return;
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.windowID = SDL_GetWindowID(plat::g_window->sdl.get());
+    event.key.keysym.sym = SDLK_a + (letter - 'A');
+    SDL_PushEvent(&event);
+}
+#endif
