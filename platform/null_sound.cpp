@@ -36,4 +36,6 @@ void sound_switch(bool on) { g_on = on; }
 
 bool sound_is_on() { return g_on; }
 
+void sound_frame_shown() {}
+
 }  // namespace plat

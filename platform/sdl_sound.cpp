@@ -3,6 +3,9 @@
 // second, so the device is closed once it has been quiet for a second and opened again by the
 // next sound.
 #include <SDL.h>
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -132,6 +135,27 @@ Uint64 duration_ms(size_t bytes) {
     return static_cast<Uint64>(bytes / frame) * 1000 / static_cast<Uint64>(g_have.freq);
 }
 
+#ifdef __EMSCRIPTEN__
+// A sound asked for before the game's first frame is shown, kept until then (sound_frame_shown). The
+// window's first frame is the black one before start-up; the second has the game drawn.
+struct Pending {
+    const char* name = nullptr;
+    const unsigned char* wav = nullptr;
+    size_t size = 0;
+};
+int g_frames_shown = 0;
+Pending g_pending;
+#endif
+
+// Whether a sound can be heard: in the browser, not before the player's first click, tap or key.
+bool may_play() {
+#ifdef __EMSCRIPTEN__
+    return EM_ASM_INT({ return !navigator.userActivation || navigator.userActivation.hasBeenActive ? 1 : 0; }) != 0;
+#else
+    return true;
+#endif
+}
+
 }  // namespace
 
 void sound_open() {
@@ -141,12 +165,15 @@ void sound_open() {
         std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
         return;
     }
+#ifndef __EMSCRIPTEN__
     g_device = open_device();
     if (g_device == 0) {
         std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return;
     }
+#endif
+    // In the browser the first sound that may be heard opens the device, after the first frame.
     g_audio = true;
     g_reopen_failed = false;
 }
@@ -154,6 +181,13 @@ void sound_open() {
 // The new sound replaces whatever is still queued: one channel, no mixing.
 void sound_play(const char* name, const unsigned char* wav, size_t size) {
     if (!g_on || !g_audio || !wav || size == 0) return;
+#ifdef __EMSCRIPTEN__
+    if (g_device == 0 && g_frames_shown < 2) {
+        g_pending = {name, wav, size};
+        return;
+    }
+#endif
+    if (g_device == 0 && !may_play()) return;
     if (g_device == 0) {
         g_device = open_device();
         if (g_device == 0) {
@@ -193,6 +227,13 @@ void sound_switch(bool on) {
 }
 
 bool sound_is_on() { return g_on; }
+
+void sound_frame_shown() {
+#ifdef __EMSCRIPTEN__
+    if (g_frames_shown >= 2 || ++g_frames_shown < 2) return;
+    if (g_pending.wav) sound_play(g_pending.name, g_pending.wav, g_pending.size);
+#endif
+}
 
 void sound_close() {
     if (!g_audio) return;

@@ -239,6 +239,7 @@ void present(Window* window) {
     const int s = window->scale;
     SDL_Rect shown{rect.x * s, rect.y * s, rect.w * s, rect.h * s};
     SDL_UpdateWindowSurfaceRects(window->sdl.get(), &shown, 1);
+    sound_frame_shown();
 }
 
 // Window pixels to game pixels, rounding down also left of and above the window, where a button

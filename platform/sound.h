@@ -21,4 +21,8 @@ int sound_idle();
 void sound_switch(bool on);
 bool sound_is_on();
 
+// Called by the SDL window whenever it has shown a frame. In the browser, opening the device (an
+// audio context) takes a tenth of a second: a sound asked for before the game's first frame waits for it.
+void sound_frame_shown();
+
 }  // namespace plat
