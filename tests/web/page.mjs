@@ -1,6 +1,7 @@
 // Helpers for driving the browser build from puppeteer: the site served on the loopback, Debian's
 // Chromium, and the game's page: its caption, clicks at game coordinates, the canvas's pixels and
-// pictures, and the online bar. Used by online_page.mjs; a script of its own imports them so:
+// pictures compared with vantor-sim's, and the online bar. Used by the test scripts here; a script
+// of its own imports them so:
 //
 //   import { serveSite, launchBrowser, openGame, caption, clickGame, canvasPixels, canvasPicture,
 //            onlineBar, waitFor } from "./page.mjs";
@@ -12,7 +13,7 @@
 //   await canvasPicture(page, "/tmp/shot.png");
 import { execFileSync } from "node:child_process";
 import { createServer } from "node:http";
-import { copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { basename, extname, join, normalize } from "node:path";
 import puppeteer from "puppeteer-core";
@@ -147,4 +148,38 @@ export function differing(a, b) {
   let n = 0;
   for (let i = 0; i < a.length; i += 3) if (a[i] !== b[i] || a[i + 1] !== b[i + 1] || a[i + 2] !== b[i + 2]) n++;
   return n;
+}
+
+// ---- for the test scripts ----
+// The command line's "--name value" pairs.
+export const commandLine = () => Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
+  a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
+const started = Date.now();
+export const log = (text) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${text}`);
+
+// Waits for the canvas to show the expected picture; on failure both go to artefacts, when given, as PPMs.
+export async function samePicture(page, what, expected, seconds, artefacts = null) {
+  let last = null;
+  try {
+    await waitFor(what, async () => differing(last = await canvasPixels(page), expected) === 0, seconds);
+  } catch (e) {
+    const save = (name, rgb) => writeFileSync(join(artefacts, `${name}.ppm`),
+                                              Buffer.concat([Buffer.from(`P6 ${WIDTH} ${HEIGHT} 255\n`), Buffer.from(rgb)]));
+    if (artefacts) { save(`${what}-page`, last); save(`${what}-expected`, expected); }
+    throw new Failure(`${e.message}: ${differing(last, expected)} pixels differ${artefacts ? ` (pictures in ${artefacts})` : ""}`);
+  }
+  if (artefacts) log(`${what}: the page equals vantor-sim's picture`);
+}
+
+// The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the press
+// (a click or a tap at game coordinates) goes again until the title comes.
+export async function pastIntro(page, press, what, title, artefacts = null) {
+  for (let attempt = 1; ; attempt++) {
+    await press(page, 300, 200);
+    try {
+      return await samePicture(page, what, title, attempt < 5 ? 1 : 5, artefacts);
+    } catch (e) {
+      if (attempt >= 5) throw e;
+    }
+  }
 }

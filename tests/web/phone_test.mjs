@@ -5,12 +5,10 @@
 // starts a game against the computer from what the service worker kept.
 //
 //   node phone_test.mjs --site SITE --sim VANTOR_SIM
-import { Failure, canvasPixels, clickGame, differing, launchBrowser, serveSite, simPictures, waitFor } from "./page.mjs";
+import { Failure, canvasPixels, clickGame, commandLine, launchBrowser, log, pastIntro as past, samePicture, serveSite,
+         simPictures, waitFor } from "./page.mjs";
 
-const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
-  a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
-const started = Date.now();
-const log = (text) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${text}`);
+const args = commandLine();
 const problems = [];
 
 // A page in a context of its own, so that no settings or maps are kept from an earlier one.
@@ -25,31 +23,12 @@ async function open(browser, url, viewport) {
   return page;
 }
 const TITLE_CLICKS = ["tick 20", "click 300 200"];
+const pastIntro = (page, press, title) => past(page, press, "the title", title);
 async function tap(page, x, y) {
   const box = await (await page.$("#canvas")).boundingBox();
   const s = box.width / 600;
   await page.touchscreen.tap(box.x + (x + 0.5) * s, box.y + (y + 0.5) * s);
 }
-async function samePicture(page, what, expected, seconds) {
-  let last = null;
-  try {
-    await waitFor(what, async () => differing(last = await canvasPixels(page), expected) === 0, seconds);
-  } catch (e) {
-    throw new Failure(`${e.message}: ${differing(last, expected)} pixels differ`);
-  }
-}
-// Past the intro, which lets nobody by before its twentieth tick: the tap goes again until the title.
-async function pastIntro(page, press, title) {
-  for (let attempt = 1; ; attempt++) {
-    await press(page, 300, 200);
-    try {
-      return await samePicture(page, "the title", title, attempt < 5 ? 1 : 5);
-    } catch (e) {
-      if (attempt >= 5) throw e;
-    }
-  }
-}
-
 // The whole game in the viewport, nothing over it, nothing beside it overlapping, nothing to scroll.
 async function checkFit(page, what, mode) {
   const r = await page.evaluate(() => {

@@ -7,43 +7,13 @@ import { copyFileSync, mkdtempSync, mkdirSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { basename, dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
-import { Failure, HEIGHT, WIDTH, canvasPixels, clickGame as click, differing, launchBrowser, serveSite, simPictures as simOf,
-         waitFor } from "./page.mjs";
+import { Failure, clickGame as click, commandLine, launchBrowser, log, pastIntro, samePicture, serveSite,
+         simPictures as simOf, waitFor } from "./page.mjs";
 
-const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
-  a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
-const started = Date.now();
+const args = commandLine();
 const simPictures = (lines, maps) => simOf(args.sim, lines, maps);
-const log = (text) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${text}`);
-
-// ---- the page ----
-function savePpm(name, rgb) {
-  writeFileSync(join(args.artefacts, `${name}.ppm`), Buffer.concat([Buffer.from(`P6 ${WIDTH} ${HEIGHT} 255\n`), Buffer.from(rgb)]));
-}
-async function waitForPicture(page, what, expected, seconds) {
-  let last = null;
-  try {
-    await waitFor(what, async () => { last = await canvasPixels(page); return differing(last, expected) === 0; }, seconds);
-  } catch (e) {
-    savePpm(`${what}-page`, last);
-    savePpm(`${what}-expected`, expected);
-    throw new Failure(`${e.message}: ${differing(last, expected)} pixels differ (pictures in ${args.artefacts})`);
-  }
-  log(`${what}: the page equals vantor-sim's picture`);
-}
-// The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the
-// click goes again until the title comes.
-async function clickPastIntro(page, what, expected) {
-  for (let attempt = 1; ; attempt++) {
-    await click(page, 300, 200);
-    try {
-      await waitForPicture(page, what, expected, attempt < 5 ? 1 : 5);
-      return;
-    } catch (e) {
-      if (attempt >= 5) throw e;
-    }
-  }
-}
+const waitForPicture = (page, what, expected, seconds) => samePicture(page, what, expected, seconds, args.artefacts);
+const clickPastIntro = (page, what, expected) => pastIntro(page, click, what, expected, args.artefacts);
 
 async function main() {
   mkdirSync(args.artefacts, { recursive: true });
