@@ -1,6 +1,7 @@
 // The page around the game in Debian's Chromium, driven headless: keys go to a focused field and not
 // to the game, M and the sound button are one remembered switch; on a phone held upright and sideways
-// (touch emulation) the whole game is in view and a game is played by taps alone, each tap one click;
+// (touch emulation) the whole game is in view, also once turned in play, and a game is played by taps
+// alone, each tap one click;
 // fullscreen, or the full view where the browser has none; a second visit with the network cut
 // starts a game against the computer from what the service worker kept.
 //
@@ -82,6 +83,7 @@ async function keys(browser, url) {
   await waitFor("the sound on by the button", async () => !/sound off/.test(await page.title()) && (await sound()) === "Sound: on", 5);
   await page.click("#sound");
   await waitFor("the sound off again", async () => (await sound()) === "Sound: off", 5);
+  await new Promise((r) => setTimeout(r, 500));  // the page writes the file to IndexedDB in the background
   await page.reload();
   await waitFor("the switch kept", async () => /sound off/.test(await page.title()) && (await sound()) === "Sound: off", 30);
   await page.click("#helpbutton");
@@ -93,7 +95,8 @@ async function keys(browser, url) {
 
 // Two sides by taps alone: Red a person who fires as the panel stands, Blue the computer. The title's
 // taps must leave vantor-sim's picture for the same clicks: one tap, one click.
-async function phone(browser, url, width, height, mode) {
+// Turned (turnedMode given) after Red's first shot, the page fits the game again in the middle of play.
+async function phone(browser, url, width, height, mode, turnedMode = null) {
   const what = `${width} x ${height}`;
   const page = await open(browser, url, { width, height, hasTouch: true, isMobile: true });
   const fit = await checkFit(page, what, mode);
@@ -114,6 +117,11 @@ async function phone(browser, url, width, height, mode) {
       if (!pressed) await pressAndRelease(page, what);
       pressed = true;
       await fire(page, what);
+      if (turnedMode && mode !== turnedMode) {
+        await page.setViewport({ width: height, height: width, hasTouch: true, isMobile: true });
+        await waitFor("the page to fit again", () => page.evaluate((m) => document.body.dataset.fit.startsWith(m), turnedMode), 2);
+        await checkFit(page, `${what} turned in play`, mode = turnedMode);
+      }
     } else if (/Blue \(computer\) to fire/.test(title) && !/fast play/.test(title)) {
       await tap(page, 300, 200);  // a tap on the map: fast play
       await waitFor("fast play by a tap", async () => /fast play|Red to fire| wins| no side/.test(await page.title()), 5);
@@ -213,7 +221,7 @@ async function main() {
   const browser = await launchBrowser();
   try {
     await keys(browser, server.url);
-    await phone(browser, server.url, 390, 844, "below");
+    await phone(browser, server.url, 390, 844, "below", "beside");
     await phone(browser, server.url, 844, 390, "beside");
     await fullscreen(browser, server.url);
     const failed = problems.filter((p) => !/ERR_INTERNET_DISCONNECTED/.test(p));
