@@ -15,6 +15,11 @@ int32_t WindowFunction(plat::Window* hwnd, uint32_t message, uint32_t wParam, in
 int32_t feed(plat::Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
 void misctext();
 
+// The front end's own keys, taken before the game sees them: M switches the sound on or off and
+// remembers it in the settings. Never fed, so never recorded nor sent online: the switch is no part
+// of the game. True when the message was such a key.
+bool frontkey(const plat::Message& msg);
+
 // The start-up part of WinMain: registers the class, opens and shows the window, starts the game.
 // False when there is no window; the headless driver calls it and then feeds the messages itself.
 bool openwindow(void* hThisInst, int nWinMode);

@@ -89,6 +89,21 @@ void show_online() {
     }
 }
 
+// Whether the side played here is to fire: the caption says "your turn", the page shows a banner.
+bool my_turn() { return timer_mode == MODE_PLAYING && online_side == cur_player && !cpu_player[cur_player]; }
+
+// Tells the page when this side's turn comes, each time it comes.
+void tell_turn(const online::Session& session, bool* was_mine) {
+    bool mine = my_turn();
+#ifdef __EMSCRIPTEN__
+    if (mine && !*was_mine)
+        tell_page("turn", online::show_code(session.code()).c_str(), colour_of(session).c_str(), "", "");
+#else
+    (void)session;
+#endif
+    *was_mine = mine;
+}
+
 // Back to a game of this window's own, on its title screen, with the reason on the title's line.
 void go_local(const std::string& reason) {
     std::fprintf(stderr, "vantor: online play ended: %s\n", reason.c_str());
@@ -127,8 +142,9 @@ int playonline(const char* server, const char* code, const char* token) {
              : online::Session::create(address, deliver, wake);
 
     plat::Message msg;
+    bool was_mine = false;
     while (plat::get_message(&msg)) {
-        if (palette_key(msg)) continue;
+        if (frontkey(msg)) continue;
         if (!session) {
             plat::dispatch_message(&msg);
             continue;
@@ -145,9 +161,10 @@ int playonline(const char* server, const char* code, const char* token) {
                 if (session->lost()) {
                     go_local(session->reason());
                     session.reset();
-                } else if (session->snapshots() != snapshots) {
+                } else {
                     // The room's picture came without this window's room and colour: add them.
-                    show_online();
+                    if (session->snapshots() != snapshots) show_online();
+                    tell_turn(*session, &was_mine);
                 }
                 break;
             }

@@ -5,6 +5,15 @@
 
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>
+
+// Tells the page (web/index.html) whether the palette is on, for its button; the body is JavaScript.
+// clang-format off
+EM_JS(void, tell_page_palette, (int on), {
+    if (Module.paletteState) Module.paletteState(!!on);
+});
+// clang-format on
+#else
+void tell_page_palette(int /*on*/) {}
 #endif
 
 #include "init/init.h"
@@ -124,6 +133,7 @@ void show_palette(const Colour* picture, Colour* out, int width, int x, int y, i
 void set_palette(bool on, bool remember) {
     plat::set_present_filter(hwnd, on ? show_palette : nullptr);
     if (remember) savecolourblind(on);
+    tell_page_palette(on);
 }
 
 bool palette_key(const plat::Message& msg) {
@@ -132,7 +142,3 @@ bool palette_key(const plat::Message& msg) {
     return true;
 }
 
-#ifdef __EMSCRIPTEN__
-// For the page's switch.
-extern "C" EMSCRIPTEN_KEEPALIVE void vantor_set_palette(int on) { set_palette(on != 0, true); }
-#endif

@@ -70,7 +70,7 @@ int playreplay(const char* path) {
     pace();
     plat::Message msg;
     while (plat::get_message(&msg)) {
-        if (palette_key(msg)) continue;
+        if (frontkey(msg)) continue;
         switch (msg.message) {
             case plat::WM_TIMER:
                 if (playback.step()) {

@@ -5,13 +5,37 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "platform/sound.h"
 #include "replay/stream.h"
+
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+
+// Tells the page (web/index.html) whether the sound is on, for its button; the body is JavaScript.
+// clang-format off
+EM_JS(void, tell_page_sound, (int on), {
+    if (Module.soundState) Module.soundState(!!on);
+});
+// clang-format on
+#else
+void tell_page_sound(int /*on*/) {}
+#endif
 
 namespace {
 
 constexpr const char* kClassName = "VTR Window Class";
 
 }  // namespace
+
+bool frontkey(const plat::Message& msg) {
+    if (palette_key(msg)) return true;
+    if (msg.message != plat::WM_KEYDOWN || msg.wParam != 'M') return false;
+    plat::sound_switch(!plat::sound_is_on());
+    savesound();
+    refreshcaption();
+    tell_page_sound(plat::sound_is_on());
+    return true;
+}
 
 bool openwindow(void* hThisInst, int /*nWinMode*/) {
     hInst = hThisInst;
@@ -25,6 +49,9 @@ bool openwindow(void* hThisInst, int /*nWinMode*/) {
     if (colourblind()) set_palette(true, false);
     startintro();
     misctext();
+    // The settings have been read: the caption and the page show the sound switch as it stands.
+    refreshcaption();
+    tell_page_sound(plat::sound_is_on());
     return true;
 }
 
@@ -32,7 +59,7 @@ int WinMain(void* hThisInst, void* /*hPrevInst*/, const char* /*lpszArgs*/, int 
     if (!openwindow(hThisInst, nWinMode)) return 1;
     plat::Message msg;
     while (plat::get_message(&msg))
-        if (!palette_key(msg)) plat::dispatch_message(&msg);
+        if (!frontkey(msg)) plat::dispatch_message(&msg);
     return static_cast<int>(msg.wParam);
 }
 

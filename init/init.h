@@ -24,8 +24,10 @@ void settingsfile(const std::string& path);
 // The options of the last game started, over the defaults; a damaged file is passed over with a line
 // on stderr, and a map that is gone leaves the first map chosen.
 void loadsettings();
-// Writes the options of the game being started.
+// Writes the options of the game being started, and the sound switch.
 void savesettings();
+// Writes the sound switch as it is now, leaving the rest of the file as it was.
+void savesound();
 // The window's colour-blind palette (app/palette.h), off unless the settings file says "palette 1".
 // Saving it rewrites only its own line of the file.
 bool colourblind();

@@ -1,5 +1,6 @@
-// The player's settings: the title screen's options and fast play, written when a game starts, and
-// the window's palette, written when it changes; read at the next start-up. Owns the settings
+// The player's settings: the title screen's options and fast play, written when a game starts and
+// read at the next start-up, and the front end's own switches (the sound and the window's palette),
+// each written when it is turned. Owns the settings
 // file's path, which the front end chooses.
 #include <strings.h>
 
@@ -12,6 +13,7 @@
 #include "init/init.h"
 #include "model/globals.h"
 #include "platform/files.h"
+#include "platform/sound.h"
 
 namespace {
 
@@ -24,8 +26,8 @@ constexpr size_t kMaxSettingsFile = 4096;
 struct Settings {
     std::string map;
     int cities = -1, silos = -1, submarines = -1, skill = -1, players = -1, fast = -1;
-    int palette = -1;  // not one of the options: a file may hold it alone
     int computer[NUM_SIDES] = {-1, -1, -1, -1};
+    int sound = -1, palette = -1;  // the front end's own, kept apart from the options
 };
 
 bool read_number(std::istringstream& words, int lo, int hi, int* value) {
@@ -65,6 +67,8 @@ bool parse_line(const std::string& line, Settings* s) {
         for (int& flag : s->computer) ok = ok && read_number(words, 0, 1, &flag);
     } else if (key == "fast") {
         ok = read_number(words, 0, 1, &s->fast);
+    } else if (key == "sound") {
+        ok = read_number(words, 0, 1, &s->sound);
     } else if (key == "palette") {
         ok = read_number(words, 0, 1, &s->palette);
     } else {
@@ -74,11 +78,11 @@ bool parse_line(const std::string& line, Settings* s) {
     return ok && !(words >> rest);
 }
 
-bool no_options(const Settings& s) {
-    bool none =
-        s.map.empty() && s.cities < 0 && s.silos < 0 && s.submarines < 0 && s.skill < 0 && s.players < 0 && s.fast < 0;
-    for (int flag : s.computer) none = none && flag < 0;
-    return none;
+bool any_option(const Settings& s) {
+    bool any = !s.map.empty() || s.cities >= 0 || s.silos >= 0 || s.submarines >= 0 || s.skill >= 0 || s.players >= 0 ||
+               s.fast >= 0;
+    for (int flag : s.computer) any = any || flag >= 0;
+    return any;
 }
 
 bool complete(const Settings& s) {
@@ -107,6 +111,16 @@ void apply(const Settings& s) {
     fastplay = s.fast == 1;
 }
 
+std::string switch_line(const char* key, bool on) { return std::string(key) + (on ? " 1\n" : " 0\n"); }
+std::string sound_line() { return switch_line("sound", plat::sound_is_on()); }
+std::string palette_line() { return switch_line("palette", g_colourblind); }
+
+void write_settings(const std::string& text) {
+    std::string error;
+    if (!plat::write_file(g_path, text, &error))
+        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+}
+
 }  // namespace
 
 void settingsfile(const std::string& path) { g_path = path; }
@@ -121,12 +135,15 @@ void loadsettings() {
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (ok && std::getline(lines, line)) ok = parse_line(line, &s);
-    if (!ok || !(complete(s) || (no_options(s) && s.palette >= 0))) {
+    if (ok && s.sound >= 0) plat::sound_switch(s.sound == 1);
+    if (ok && s.palette >= 0) g_colourblind = s.palette == 1;
+    // A switch may be turned before any game was started: then the switches are the whole file.
+    bool switches_only = (s.sound >= 0 || s.palette >= 0) && !any_option(s);
+    if (!ok || (!complete(s) && !switches_only)) {
         std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", g_path.c_str());
         return;
     }
-    g_colourblind = s.palette == 1;
-    if (complete(s)) apply(s);
+    if (!switches_only) apply(s);
 }
 
 void savesettings() {
@@ -141,27 +158,36 @@ void savesettings() {
     text += "computer";
     for (bool cpu : cpu_player) text += cpu ? " 1" : " 0";
     text += "\nfast " + std::string(fastplay ? "1" : "0") + "\n";
-    text += "palette " + std::string(g_colourblind ? "1" : "0") + "\n";
-    std::string error;
-    if (!plat::write_file(g_path, text, &error))
-        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+    text += sound_line() + palette_line();
+    write_settings(text);
 }
 
-bool colourblind() { return g_colourblind; }
+namespace {
 
-void savecolourblind(bool on) {
-    g_colourblind = on;
+// Rewrites one switch's line; the other lines stay as the last game started left them, and a file
+// that cannot be read is not one.
+void saveswitch(const char* name, const std::string& line_now) {
     if (g_path.empty()) return;
     std::vector<unsigned char> bytes;
     std::string text;
     if (plat::read_file(g_path, kMaxSettingsFile, &bytes) == plat::ReadStatus::Ok) {
         std::istringstream lines(std::string(bytes.begin(), bytes.end()));
         std::string line, key;
-        while (std::getline(lines, line))
-            if (!(std::istringstream(line) >> key) || key != "palette") text += line + "\n";
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            if (!(words >> key) || key != name) text += line + "\n";
+        }
     }
-    text += std::string("palette ") + (on ? "1" : "0") + "\n";
-    std::string error;
-    if (!plat::write_file(g_path, text, &error))
-        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+    write_settings(text + line_now);
+}
+
+}  // namespace
+
+void savesound() { saveswitch("sound", sound_line()); }
+
+bool colourblind() { return g_colourblind; }
+
+void savecolourblind(bool on) {
+    g_colourblind = on;
+    saveswitch("palette", palette_line());
 }

@@ -93,6 +93,8 @@ void clearnews();
 // Whose turn it is, or once the game is over who won.
 void showturn();
 void showresult();
+// The caption of the running screen again, after something it shows changed (the sound switch).
+void refreshcaption();
 // The title screen's line names the result of the game just over.
 void noteresult();
 

@@ -6,14 +6,17 @@
 
 #include "main/main.h"
 #include "model/globals.h"
+#include "platform/sound.h"
 
 namespace {
 
 const char* const kSideNames[NUM_SIDES] = {"Red", "Blue", "Yellow", "Green"};
 
-// Online, the caption names the room and the colour played here, and says when it is this window's turn;
-// in a replay, it says so and names the game.
-void set_caption(const std::string& text) {
+// Online, the caption names the room and the colour played here, and says when it is this window's
+// turn; in a replay, it says so and names the game. With the sound switched off it says so last, on
+// every screen.
+void set_caption(const std::string& given) {
+    std::string text = plat::sound_is_on() ? given : given + " - sound off";
     if (replay_label[0]) {
         std::string rest = text.size() > 6 ? text.substr(6) : std::string();  // after "Vantor"
         plat::set_window_caption(hwnd, ("Vantor - replay of " + std::string(replay_label) + rest).c_str());
@@ -73,6 +76,12 @@ void showturn() {
     std::string turn = std::string("Vantor - ") + sidename(cur_player);
     if (cpu_player[cur_player]) turn += " (computer)";
     set_caption(with_news(turn + " to fire"));
+}
+
+void refreshcaption() {
+    if (timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVER) showturn();
+    else if (timer_mode == MODE_PLACING) showcaption("placing units");
+    else showcaption(nullptr);
 }
 
 void showresult() { set_caption(with_news("Vantor - " + result())); }

@@ -1,4 +1,6 @@
 // Headless sound: records the name of each sound that starts and plays nothing.
+#include <atomic>
+
 #include "platform/null.h"
 #include "platform/sound.h"
 
@@ -9,6 +11,7 @@ namespace {
 // Each thread's games have a log of their own.
 SoundObserver g_observer = nullptr;
 thread_local std::vector<std::string> g_log;
+std::atomic<bool> g_on{true};
 
 }  // namespace
 
@@ -28,5 +31,11 @@ void sound_play(const char* name, const unsigned char* /*wav*/, size_t /*size*/)
 void sound_close() {}
 
 int sound_idle() { return -1; }
+
+void sound_switch(bool on) { g_on = on; }
+
+bool sound_is_on() { return g_on; }
+
+void sound_frame_shown() {}
 
 }  // namespace plat

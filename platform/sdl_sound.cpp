@@ -3,6 +3,9 @@
 // second, so the device is closed once it has been quiet for a second and opened again by the
 // next sound.
 #include <SDL.h>
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -36,6 +39,7 @@ SDL_AudioDeviceID g_device = 0;
 SDL_AudioSpec g_have{};
 Uint64 g_quiet_from_ms = 0;  // when what was last queued has played out
 bool g_reopen_failed = false;
+bool g_on = true;  // the player's switch
 // Every sound in the device's format, keyed by where its WAVE data lives (resources never move).
 std::map<const unsigned char*, std::vector<Uint8>> g_decoded;
 
@@ -131,6 +135,27 @@ Uint64 duration_ms(size_t bytes) {
     return static_cast<Uint64>(bytes / frame) * 1000 / static_cast<Uint64>(g_have.freq);
 }
 
+#ifdef __EMSCRIPTEN__
+// A sound asked for before the game's first frame is shown, kept until then (sound_frame_shown). The
+// window's first frame is the black one before start-up; the second has the game drawn.
+struct Pending {
+    const char* name = nullptr;
+    const unsigned char* wav = nullptr;
+    size_t size = 0;
+};
+int g_frames_shown = 0;
+Pending g_pending;
+#endif
+
+// Whether a sound can be heard: in the browser, not before the player's first click, tap or key.
+bool may_play() {
+#ifdef __EMSCRIPTEN__
+    return EM_ASM_INT({ return !navigator.userActivation || navigator.userActivation.hasBeenActive ? 1 : 0; }) != 0;
+#else
+    return true;
+#endif
+}
+
 }  // namespace
 
 void sound_open() {
@@ -140,19 +165,29 @@ void sound_open() {
         std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
         return;
     }
+#ifndef __EMSCRIPTEN__
     g_device = open_device();
     if (g_device == 0) {
         std::fprintf(stderr, "vantor: no audio device, playing silently (%s)\n", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return;
     }
+#endif
+    // In the browser the first sound that may be heard opens the device, after the first frame.
     g_audio = true;
     g_reopen_failed = false;
 }
 
 // The new sound replaces whatever is still queued: one channel, no mixing.
 void sound_play(const char* name, const unsigned char* wav, size_t size) {
-    if (!g_audio || !wav || size == 0) return;
+    if (!g_on || !g_audio || !wav || size == 0) return;
+#ifdef __EMSCRIPTEN__
+    if (g_device == 0 && g_frames_shown < 2) {
+        g_pending = {name, wav, size};
+        return;
+    }
+#endif
+    if (g_device == 0 && !may_play()) return;
     if (g_device == 0) {
         g_device = open_device();
         if (g_device == 0) {
@@ -183,6 +218,21 @@ int sound_idle() {
     }
     if (now >= close_at) return 50;
     return static_cast<int>(std::min<Uint64>(close_at - now, INT_MAX));
+}
+
+void sound_switch(bool on) {
+    g_on = on;
+    // What is still queued stops at once; the idle device closes as after any sound.
+    if (!on && g_device != 0) SDL_ClearQueuedAudio(g_device);
+}
+
+bool sound_is_on() { return g_on; }
+
+void sound_frame_shown() {
+#ifdef __EMSCRIPTEN__
+    if (g_frames_shown >= 2 || ++g_frames_shown < 2) return;
+    if (g_pending.wav) sound_play(g_pending.name, g_pending.wav, g_pending.size);
+#endif
 }
 
 void sound_close() {

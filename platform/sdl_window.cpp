@@ -247,6 +247,7 @@ void present(Window* window) {
     const int s = window->scale;
     SDL_Rect shown{rect.x * s, rect.y * s, rect.w * s, rect.h * s};
     SDL_UpdateWindowSurfaceRects(window->sdl.get(), &shown, 1);
+    sound_frame_shown();
 }
 
 // Window pixels to game pixels, rounding down also left of and above the window, where a button
@@ -546,3 +547,16 @@ int32_t default_window_proc(Window* hwnd, uint32_t message, uint32_t /*wParam*/,
 }
 
 }  // namespace plat
+
+#ifdef __EMSCRIPTEN__
+// The page's buttons press the game's keys through here (web/index.html): the sound button is M, so
+// the button and the key are one switch. A key press like any other, queued for the message loop.
+extern "C" EMSCRIPTEN_KEEPALIVE void vantor_press_key(int letter) {
+    if (!plat::g_window || letter < 'A' || letter > 'Z') return;
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.windowID = SDL_GetWindowID(plat::g_window->sdl.get());
+    event.key.keysym.sym = SDLK_a + (letter - 'A');
+    SDL_PushEvent(&event);
+}
+#endif

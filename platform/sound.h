@@ -15,4 +15,14 @@ void sound_close();
 // the milliseconds until it wants to be called again, or -1 when it has nothing to wait for.
 int sound_idle();
 
+// The player's sound switch, on at start: while it is off nothing is heard. The front end turns it;
+// the game's own sounds are started all the same (the headless log keeps them), so a game with the
+// sound off is the same game.
+void sound_switch(bool on);
+bool sound_is_on();
+
+// Called by the SDL window whenever it has shown a frame. In the browser, opening the device (an
+// audio context) takes a tenth of a second: a sound asked for before the game's first frame waits for it.
+void sound_frame_shown();
+
 }  // namespace plat

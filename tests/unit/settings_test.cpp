@@ -6,6 +6,9 @@
 #include <string>
 
 #include "game_fixture.h"
+#include "platform/null.h"
+#include "platform/sound.h"
+#include "replay/state.h"
 
 namespace vantor_test {
 namespace {
@@ -18,6 +21,7 @@ protected:
         settingsfile(path_);
     }
     void TearDown() override {
+        plat::sound_switch(true);
         settingsfile("");
         GameTest::TearDown();
     }
@@ -79,11 +83,45 @@ TEST_F(SettingsTest, AFileReadsOverTheDefaultsAndAMapThatIsGoneGivesTheFirst) {
     EXPECT_TRUE(fastplay);
     std::string other = kFile;
     other.replace(other.find("map Quad"), 8, "map Atlantis");
-    other += "sound loud\n";  // a key of a later version is passed over
+    other += "volume loud\n";  // a key of a later version is passed over
     write(other);
     EXPECT_EQ(load(), "");
     EXPECT_EQ(cur_map, 0);
     EXPECT_EQ(num_city, 7);
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// M is the front end's: it turns the switch, the caption says so, the file keeps it, and the game
+// is the same game.
+TEST_F(SettingsTest, TheSoundSwitchIsRememberedApartFromTheGame) {
+    const plat::Message m{hwnd, plat::WM_KEYDOWN, 'M', 0};
+    start_game();
+    tick(3);
+    uint64_t hash = replay::state_hash();
+    std::string caption = plat::window_caption(hwnd);
+    ASSERT_TRUE(frontkey(m));
+    EXPECT_FALSE(plat::sound_is_on());
+    EXPECT_EQ(plat::window_caption(hwnd), caption + " - sound off");
+    EXPECT_EQ(replay::state_hash(), hash);
+    EXPECT_FALSE(frontkey({hwnd, plat::WM_KEYDOWN, 'F', 0}));
+    // The switch alone is a file that reads without complaint, and changes no option.
+    std::filesystem::remove(path_);
+    frontkey(m);
+    frontkey(m);
+    EXPECT_EQ(read_text(path_), "sound 0\n");
+    plat::sound_switch(true);
+    EXPECT_EQ(load(), "");
+    EXPECT_FALSE(plat::sound_is_on());
+    EXPECT_EQ(num_city, 15);
+    // Turned later, it leaves the options of the last game as they were.
+    write(kFile);
+    frontkey(m);
+    EXPECT_EQ(read_text(path_), std::string(kFile) + "sound 1\n");
+    EXPECT_EQ(plat::window_caption(hwnd), caption);
 }
 
 // The palette is saved as it changes, on its own line, alone in a new file or beside the options.
@@ -110,6 +148,7 @@ TEST_F(SettingsTest, ADamagedFileIsPassedOverWithOneLine) {
         std::string(kFile).replace(std::string(kFile).find("skill 35"), 8, "skill -5"),
         std::string(kFile).replace(std::string(kFile).find("computer 0 1 1 0"), 16, "computer 0 1"),
         std::string(kFile).substr(0, std::string(kFile).find("fast")),
+        std::string(kFile) + "sound 2\n",
         std::string(5000, 'x'),
     };
     for (const std::string& text : damaged) {

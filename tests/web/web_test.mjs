@@ -3,72 +3,17 @@
 // computer sides plays to its end and returns to the title; nothing is written to the console.
 //
 //   node web_test.mjs --site SITE --sim VANTOR_SIM --artefacts DIR
-import { execFileSync } from "node:child_process";
-import { copyFileSync, mkdtempSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
+import { copyFileSync, mkdtempSync, mkdirSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { basename, dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
-import { Failure, HEIGHT, WIDTH, canvasPixels, clickGame as click, launchBrowser, serveSite, waitFor } from "./page.mjs";
+import { Failure, clickGame as click, commandLine, launchBrowser, log, pastIntro, samePicture, serveSite,
+         simPictures as simOf, waitFor } from "./page.mjs";
 
-const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
-  a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
-const started = Date.now();
-const log = (text) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${text}`);
-
-// ---- what vantor-sim shows for the same clicks: 24-bit BMPs read into RGB arrays ----
-function readBmp(path) {
-  const b = readFileSync(path);
-  const offset = b.readUInt32LE(10), w = b.readInt32LE(18), h = b.readInt32LE(22), stride = (w * 3 + 3) & ~3;
-  const rgb = new Uint8Array(w * Math.abs(h) * 3);
-  for (let y = 0; y < Math.abs(h); y++) {
-    const row = offset + (h > 0 ? Math.abs(h) - 1 - y : y) * stride;
-    for (let x = 0; x < w; x++) for (let c = 0; c < 3; c++) rgb[(y * w + x) * 3 + c] = b[row + x * 3 + 2 - c];
-  }
-  return rgb;
-}
-function simPictures(lines, maps = []) {
-  const dir = mkdtempSync(join(tmpdir(), "vantor-web-sim-"));
-  for (const map of maps) copyFileSync(map, join(dir, basename(map)));
-  const script = lines.map((l) => (l.startsWith("shot ") ? `screenshot ${l.slice(5)}.bmp` : l)).join("\n") + "\n";
-  execFileSync(args.sim, ["--dir", dir], { input: script });
-  const shots = {};
-  for (const l of lines) if (l.startsWith("shot ")) shots[l.slice(5)] = readBmp(join(dir, `${l.slice(5)}.bmp`));
-  return shots;
-}
-
-// ---- the page ----
-function differing(a, b) {
-  let n = 0;
-  for (let i = 0; i < a.length; i += 3) if (a[i] !== b[i] || a[i + 1] !== b[i + 1] || a[i + 2] !== b[i + 2]) n++;
-  return n;
-}
-function savePpm(name, rgb) {
-  writeFileSync(join(args.artefacts, `${name}.ppm`), Buffer.concat([Buffer.from(`P6 ${WIDTH} ${HEIGHT} 255\n`), Buffer.from(rgb)]));
-}
-async function waitForPicture(page, what, expected, seconds) {
-  let last = null;
-  try {
-    await waitFor(what, async () => { last = await canvasPixels(page); return differing(last, expected) === 0; }, seconds);
-  } catch (e) {
-    savePpm(`${what}-page`, last);
-    savePpm(`${what}-expected`, expected);
-    throw new Failure(`${e.message}: ${differing(last, expected)} pixels differ (pictures in ${args.artefacts})`);
-  }
-  log(`${what}: the page equals vantor-sim's picture`);
-}
-// The intro's last slots draw nothing, and it lets nobody past before its twentieth tick: the
-// click goes again until the title comes.
-async function clickPastIntro(page, what, expected) {
-  for (let attempt = 1; ; attempt++) {
-    await click(page, 300, 200);
-    try {
-      await waitForPicture(page, what, expected, attempt < 5 ? 1 : 5);
-      return;
-    } catch (e) {
-      if (attempt >= 5) throw e;
-    }
-  }
-}
+const args = commandLine();
+const simPictures = (lines, maps) => simOf(args.sim, lines, maps);
+const waitForPicture = (page, what, expected, seconds) => samePicture(page, what, expected, seconds, args.artefacts);
+const clickPastIntro = (page, what, expected) => pastIntro(page, click, what, expected, args.artefacts);
 
 async function main() {
   mkdirSync(args.artefacts, { recursive: true });

@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """Draws the desktop icon: the chrome "V" of the title lettering, glowing red, on a
 rounded plate of the title's plotting board with a missile track across it, at 32,
-64 and 128 pixels. Everything is computed, so two runs draw the same pixels.
+64 and 128 pixels for the desktop and 192 and 512 for the browser's installed page. Everything is computed, so two runs draw the same pixels.
 
 Usage: icons.py [--check] [ROOT]
   ROOT defaults to the checkout this tool lives in. Writes
-  ROOT/desktop/icons/vantor-{32,64,128}.png (RGBA, transparent outside the plate).
+  ROOT/desktop/icons/vantor-{32,64,128,192,512}.png (RGBA, transparent outside the plate).
   --check compares the pixels of the committed files with a fresh drawing instead
   of writing anything; exit status 1 when one differs or is missing.
 """
@@ -24,7 +24,7 @@ import art_glyphs  # noqa: E402
 import art_logo  # noqa: E402
 import art_paint as P  # noqa: E402
 
-SIZES = (32, 64, 128)
+SIZES = (32, 64, 128, 192, 512)
 # The title's board colours and the red of its glow and tracks.
 BOARD = [(0, (10, 16, 24)), (0.55, (16, 24, 33)), (1, (6, 9, 13))]
 GRID = (24, 40, 48)

@@ -44,15 +44,20 @@ await blank.goto("about:blank");
 const page = await browser.newPage();
 await page.setCacheEnabled(false);
 await page.setViewport({ width: 1280, height: 1000 });
-const t0 = Date.now();
+// The first frame, seen from inside the page at every animation frame: the panel drawn under the
+// intro (a pixel of the Abort plate is not black). Polling from outside would see it late on a busy machine.
+await page.evaluateOnNewDocument(() => {
+  const check = () => {
+    const c = document.getElementById("canvas");
+    const p = c && c.getContext("2d").getImageData(300, 430, 1, 1).data;
+    if (p && p[0] + p[1] + p[2] > 0) window.firstFrame = performance.now();
+    else requestAnimationFrame(check);
+  };
+  requestAnimationFrame(check);
+});
 await page.goto(`http://127.0.0.1:${server.address().port}/`);
-// The first frame: the panel drawn under the intro (a pixel of the Abort plate is not black).
-await page.waitForFunction(() => {
-  const c = document.getElementById("canvas");
-  const p = c.getContext("2d").getImageData(300, 430, 1, 1).data;
-  return p[0] + p[1] + p[2] > 0;
-}, { polling: 10, timeout: 60000 });
-const firstFrame = Date.now() - t0;
+await page.waitForFunction(() => window.firstFrame, { polling: 50, timeout: 60000 });
+const firstFrame = Math.round(await page.evaluate(() => window.firstFrame));
 const sentFirst = sent;
 // Through the intro to the title, then ten seconds of waiting, measured by the DevTools protocol.
 await new Promise((r) => setTimeout(r, 3000));
