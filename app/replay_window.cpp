@@ -49,8 +49,7 @@ int playreplay(const char* path) {
                 }
                 break;
             case plat::WM_LBUTTONDOWN: {
-                auto bits = static_cast<uint32_t>(msg.lParam);
-                int x = static_cast<int>(bits & 0xFFFFu), y = static_cast<int>(bits >> 16);
+                auto [x, y] = plat::lparam_point(msg.lParam);
                 if (y < MAP_HEIGHT) {
                     faster = !faster;
                     pace();

@@ -66,8 +66,8 @@ int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, 
             timerops();
             return 0;
         case plat::WM_LBUTTONDOWN: {
-            auto bits = static_cast<uint32_t>(lParam);
-            mouseclick(static_cast<uint16_t>(bits & 0xFFFFu), static_cast<uint16_t>(bits >> 16));
+            plat::MousePoint at = plat::lparam_point(lParam);
+            mouseclick(static_cast<uint16_t>(at.x), static_cast<uint16_t>(at.y));
             return 0;
         }
         case plat::WM_DROPFILES:

@@ -8,6 +8,8 @@
 // Dispatch by timer_mode.
 void timerops();
 void repaint();
+// The whole window onto a blank picture, the game-over screen included: what a newcomer is shown.
+void paintwhole();
 void mouseclick(uint16_t x, uint16_t y);
 // F or the space bar: fast play on or off.
 void keypress(uint32_t key);

@@ -126,10 +126,10 @@ bool Room::takes_press(int side, int x, int y) {
 bool Room::offer(int side, const Input& input) {
     if (!open_ || !connected(side) || busy()) return false;
     game_.enter();
-    auto bits = static_cast<uint32_t>(input.lParam);
     bool taken = false;
     if (input.message == plat::WM_LBUTTONDOWN) {
-        taken = takes_press(side, static_cast<int>(bits & 0xFFFFu), static_cast<int>(bits >> 16));
+        plat::MousePoint at = plat::lparam_point(input.lParam);
+        taken = takes_press(side, at.x, at.y);
         if (taken) pressed_by_ = side;
     } else if (input.message == plat::WM_LBUTTONUP) {
         taken = pressed_by_ == side;
@@ -144,13 +144,14 @@ bool Room::offer(int side, const Input& input) {
     return true;
 }
 
-Frame Room::step() {
+ServerFrame Room::step() {
     game_.enter();
     bool title = timer_mode == MODE_TITLE;
     hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
     tick_++;
-    if (tick_ % kHashTicks == 0) hashes_[(tick_ / kHashTicks) % kKept] = {tick_, replay::state_hash()};
-    Frame frame{tick_, std::move(pending_)};
+    if (tick_ % replay::kCheckpointTicks == 0)
+        hashes_[(tick_ / replay::kCheckpointTicks) % kKept] = {tick_, replay::state_hash()};
+    ServerFrame frame{tick_, std::move(pending_)};
     pending_.clear();
     // Back at the title after a game: a player who joined during it onto a side beyond the game's is
     // brought into the next one. The inputs go into the next frame.
@@ -167,8 +168,8 @@ std::vector<uint8_t> Room::snapshot() {
 }
 
 Room::Check Room::check(uint32_t tick, uint64_t hash, uint64_t* ours) const {
-    if (tick == 0 || tick % kHashTicks != 0) return Check::kUnknown;
-    const auto& kept = hashes_[(tick / kHashTicks) % kKept];
+    if (tick == 0 || tick % replay::kCheckpointTicks != 0) return Check::kUnknown;
+    const auto& kept = hashes_[(tick / replay::kCheckpointTicks) % kKept];
     if (kept.first != tick) return Check::kUnknown;
     if (ours) *ours = kept.second;
     return kept.second == hash ? Check::kMatch : Check::kDiffers;

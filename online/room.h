@@ -61,7 +61,7 @@ public:
     bool offer(int side, const Input& input);
 
     // The inputs taken since the last tick, then the next tick: the frame every client plays.
-    Frame step();
+    ServerFrame step();
     uint32_t tick() const { return tick_; }
     // The game as it is now; between two ticks only at a tick's end, so that the snapshot of tick T is
     // followed by frame T + 1.

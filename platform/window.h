@@ -47,6 +47,16 @@ inline int32_t make_lparam(int x, int y) {
     return static_cast<int32_t>((static_cast<uint32_t>(y) << 16) | (static_cast<uint32_t>(x) & 0xFFFFu));
 }
 
+// The point a mouse message's lParam holds, each coordinate 0 to 65535.
+struct MousePoint {
+    int x = 0;
+    int y = 0;
+};
+inline MousePoint lparam_point(int32_t lParam) {
+    auto bits = static_cast<uint32_t>(lParam);
+    return {static_cast<int>(bits & 0xFFFFu), static_cast<int>(bits >> 16)};
+}
+
 // False when the class cannot be registered.
 bool register_class(const char* class_name, WindowProc proc);
 // A window with a client area of width x height; null with one line on stderr when there is no display.

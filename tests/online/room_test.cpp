@@ -77,7 +77,7 @@ TEST_F(RoomTest, OnTheTitleOnlyTheCreatorActsAndAReleaseFollowsItsPress) {
     EXPECT_EQ(mode(), MODE_PLACING);
     // Nothing is taken while the units are placed.
     EXPECT_FALSE(click(0, kAbortX, kAbortY));
-    online::Frame frame = room_.step();
+    online::ServerFrame frame = room_.step();
     ASSERT_EQ(frame.inputs.size(), 2u + 2u) << "side 1 made a person's, the Start click";
     EXPECT_EQ(frame.inputs[2], press(kStartX, kStartY));
     EXPECT_EQ(frame.inputs[3], release(kStartX, kStartY));
@@ -149,7 +149,7 @@ TEST_F(RoomTest, ATickTakesSoManyInputsThatItsFrameStaysWithinTheLimit) {
     for (int i = 0; i < 2000; i++) taken += room_.offer(0, press(10, 10)) ? 1 : 0;
     EXPECT_GT(taken, 900u);
     EXPECT_TRUE(room_.busy());
-    online::Frame frame = room_.step();
+    online::ServerFrame frame = room_.step();
     EXPECT_EQ(frame.inputs.size(), taken + 1) << "and side 0 made a person's";
     EXPECT_LE(frame.inputs.size(), online::kMaxFrameInputs);
     EXPECT_FALSE(room_.busy());
@@ -169,12 +169,12 @@ TEST_F(RoomTest, AGameThatFollowsTheFramesIsTheRoomsGame) {
     online::GameHooks h = hooks();
     int checked = 0;
     for (int i = 0; i < 3000 && room_.in([] { return timer_mode; }) != MODE_TITLE; i++) {
-        online::Frame frame = room_.step();
+        online::ServerFrame frame = room_.step();
         follower.in([&] {
             for (const Input& in : frame.inputs) h.deliver(in.message, in.wParam, in.lParam);
             h.deliver(plat::WM_TIMER, TIMER_ID, 0);
         });
-        if (frame.tick % online::kHashTicks) continue;
+        if (frame.tick % replay::kCheckpointTicks) continue;
         uint64_t ours = 0;
         ASSERT_EQ(room_.check(frame.tick, follower.hash(), &ours), Room::Check::kMatch) << "tick " << frame.tick;
         EXPECT_EQ(room_.check(frame.tick, ours + 1, nullptr), Room::Check::kDiffers);
