@@ -4,6 +4,7 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/input.h"
 #include "replay/stream.h"
 
 namespace {
@@ -80,7 +81,7 @@ int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, 
             if (timer_mode == MODE_PLAYING) blankicons();
             if (timer_mode == MODE_TITLE) blankicons2();
             return 0;
-        case plat::WM_SIDE:
+        case WM_SIDE:
             changehands(wParam, lParam);
             return 0;
         default:

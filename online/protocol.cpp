@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "platform/bytes.h"
-#include "platform/window.h"
 
 namespace online {
 
@@ -38,7 +37,6 @@ struct Out : plat::ByteWriter {
         for (size_t i = 0; i < kCodeLength; i++)
             put(static_cast<uint8_t>(kAlphabet[(code.value >> (35 - 5 * i)) & 31]));
     }
-    void put_input(const Input& m) { put(m.message), put(m.wParam), put(m.lParam); }
 };
 
 struct In : plat::ByteReader {
@@ -55,23 +53,20 @@ struct In : plat::ByteReader {
         }
         return RoomCode{value};
     }
-    Input get_input() {
-        Input m;
-        m.message = get<uint32_t>(), m.wParam = get<uint32_t>(), m.lParam = get<int32_t>();
-        return m;
-    }
 };
 
 bool printable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
 // What a player may send: a press, a release or a key.
-bool player_input(uint32_t message) {
-    return message == plat::WM_LBUTTONDOWN || message == plat::WM_LBUTTONUP || message == plat::WM_KEYDOWN;
+bool player_input(const GameInput& m) {
+    return m.kind == InputKind::kPress || m.kind == InputKind::kRelease || m.kind == InputKind::kKey;
 }
 
 // What a frame may hold: the presses and releases a room took, and sides changing hands.
-bool frame_input(uint32_t message) {
-    return message == plat::WM_LBUTTONDOWN || message == plat::WM_LBUTTONUP || message == plat::WM_SIDE;
+bool frame_input(const GameInput& m) {
+    if (m.side >= kMaxPlayers) return false;
+    return m.kind == InputKind::kPress || m.kind == InputKind::kRelease ||
+           (m.kind == InputKind::kSideHanded && m.code <= 1);
 }
 
 }  // namespace
@@ -153,7 +148,7 @@ std::vector<uint8_t> encode(const ClientJoin& m) {
 
 std::vector<uint8_t> encode(const ClientInput& m) {
     Out out(m.kType, m.kSize);
-    out.put_input(m.input);
+    write_input(out, m.input);
     return out.take();
 }
 
@@ -181,7 +176,7 @@ std::vector<uint8_t> encode(const ServerSnapshot& m) {
 std::vector<uint8_t> encode(const ServerFrame& m) {
     Out out(m.kType, m.size(m.inputs.size()));
     out.put(m.tick), out.put(static_cast<uint16_t>(m.inputs.size()));
-    for (const Input& input : m.inputs) out.put_input(input);
+    for (const GameInput& input : m.inputs) write_input(out, input);
     return out.take();
 }
 
@@ -214,8 +209,8 @@ std::optional<ToServer> decode_server_message(MessageType type, In& in) {
             break;
         }
         case MessageType::kClientInput: {
-            ClientInput m{in.get_input()};
-            if (in.done() && player_input(m.input.message)) return m;
+            ClientInput m{read_input(in)};
+            if (in.done() && player_input(m.input)) return m;
             break;
         }
         case MessageType::kClientHash: {
@@ -253,11 +248,11 @@ std::optional<ToClient> decode_client_message(MessageType type, In& in) {
             ServerFrame m;
             m.tick = in.get<uint32_t>();
             auto count = in.get<uint16_t>();
-            if (count > kMaxFrameInputs || in.left() != Input::kSize * count) break;
+            if (count > kMaxFrameInputs || in.left() != kInputBytes * count) break;
             m.inputs.resize(count);
-            for (Input& input : m.inputs) {
-                input = in.get_input();
-                if (!frame_input(input.message)) return std::nullopt;
+            for (GameInput& input : m.inputs) {
+                input = read_input(in);
+                if (!frame_input(input)) return std::nullopt;
             }
             if (in.done()) return m;
             break;

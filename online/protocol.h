@@ -13,13 +13,13 @@
 #include <variant>
 #include <vector>
 
-#include "replay/stream.h"
+#include "model/input.h"
 
 namespace online {
 
 // Changes whenever the messages, the snapshot or the rules change: client and server must play the
 // same game.
-constexpr uint32_t kProtocolVersion = 1;
+constexpr uint32_t kProtocolVersion = 2;
 
 // No message is longer, a snapshot included; a reason is at most this many characters.
 constexpr size_t kMaxMessage = 256 * 1024;
@@ -66,15 +66,6 @@ RoomCode new_code();
 Token new_token();
 bool is_zero(const Token& token);
 
-// A player's press, release or key, or a side changing hands, as the window procedure takes it.
-struct Input {
-    uint32_t message = 0;  // plat::WM_LBUTTONDOWN, WM_LBUTTONUP, WM_KEYDOWN or WM_SIDE
-    uint32_t wParam = 0;
-    int32_t lParam = 0;
-    static constexpr size_t kSize = sizeof message + sizeof wParam + sizeof lParam;
-    bool operator==(const Input&) const = default;
-};
-
 // --- Client to server -------------------------------------------------------------------------
 
 // Asks for a new room, whose creator the sender is. Answered with ServerWelcome, or ServerRefuse.
@@ -97,8 +88,8 @@ struct ClientJoin {
 // back in the next ServerFrame. Only presses, releases and keys decode.
 struct ClientInput {
     static constexpr MessageType kType = MessageType::kClientInput;
-    Input input;
-    static constexpr size_t kSize = kTypeSize + Input::kSize;
+    GameInput input;  // kInputBytes, no tick; the side is the room's to say, 0 here
+    static constexpr size_t kSize = kTypeSize + kInputBytes;
 };
 
 // The client's state hash after the frame of every tick that is a multiple of replay::kCheckpointTicks.
@@ -133,10 +124,12 @@ struct ServerSnapshot {
 // The inputs the room took, in order, then one tick; the client's game is then at the tick.
 struct ServerFrame {
     static constexpr MessageType kType = MessageType::kServerFrame;
-    uint32_t tick = 0;          // always one more than the last frame's or snapshot's
-    std::vector<Input> inputs;  // a u16 count, at most kMaxFrameInputs, then the inputs
+    uint32_t tick = 0;  // always one more than the last frame's or snapshot's
+    // A u16 count, at most kMaxFrameInputs, then the inputs, kInputBytes each, no tick: presses and
+    // releases with the side that made them, and sides handed over (side below kMaxPlayers, code 0 or 1).
+    std::vector<GameInput> inputs;
     static constexpr size_t kHeadSize = kTypeSize + sizeof tick + sizeof(uint16_t);
-    static constexpr size_t size(size_t inputs) { return kHeadSize + inputs * Input::kSize; }
+    static constexpr size_t size(size_t inputs) { return kHeadSize + inputs * kInputBytes; }
 };
 
 // Why the server will not go on; it closes the connection after.

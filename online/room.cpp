@@ -97,12 +97,17 @@ int Room::players() const {
     return n;
 }
 
-void Room::apply(const Input& input) {
-    hooks_.deliver(input.message, input.wParam, input.lParam);
+void Room::apply(const GameInput& input) {
+    plat::Message msg = to_message(input);
+    hooks_.deliver(msg.message, msg.wParam, msg.lParam);
     pending_.push_back(input);
 }
 
-void Room::hand(int side, bool computer) { apply(Input{plat::WM_SIDE, static_cast<uint32_t>(side), computer ? 1 : 0}); }
+void Room::hand(int side, bool computer) {
+    GameInput input;
+    input.side = static_cast<uint8_t>(side), input.kind = InputKind::kSideHanded, input.code = computer ? 1 : 0;
+    apply(input);
+}
 
 // No person's side without its player: the creator may still make a seated side the computer's on
 // the title screen, but a side no one connected holds is never left waiting for a person.
@@ -123,22 +128,23 @@ bool Room::takes_press(int side, int x, int y) {
     }
 }
 
-bool Room::offer(int side, const Input& input) {
+bool Room::offer(int side, const GameInput& input) {
     if (!open_ || !connected(side) || busy()) return false;
     game_.enter();
     bool taken = false;
-    if (input.message == plat::WM_LBUTTONDOWN) {
-        plat::MousePoint at = plat::lparam_point(input.lParam);
-        taken = takes_press(side, at.x, at.y);
+    if (input.kind == InputKind::kPress) {
+        taken = takes_press(side, input.x, input.y);
         if (taken) pressed_by_ = side;
-    } else if (input.message == plat::WM_LBUTTONUP) {
+    } else if (input.kind == InputKind::kRelease) {
         taken = pressed_by_ == side;
         if (taken) pressed_by_ = -1;
     }
     // Keys are dropped: fast play is each player's own pace. So is everything else a client may send.
     if (!taken) return false;
     bool title = timer_mode == MODE_TITLE;
-    apply(input);
+    GameInput made = input;
+    made.side = static_cast<uint8_t>(side);
+    apply(made);
     // The creator's clicks on the player boxes may have made a side no one plays a person's.
     if (title) settle();
     return true;

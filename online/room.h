@@ -58,7 +58,7 @@ public:
 
     // An input from the player of the side: true when the game takes it, which it does at once; it is
     // in the next frame.
-    bool offer(int side, const Input& input);
+    bool offer(int side, const GameInput& input);
 
     // The inputs taken since the last tick, then the next tick: the frame every client plays.
     ServerFrame step();
@@ -84,7 +84,7 @@ private:
         bool connected = false;
         Token token{};
     };
-    void apply(const Input& input);
+    void apply(const GameInput& input);
     void hand(int side, bool computer);
     void settle();
     bool takes_press(int side, int x, int y);
@@ -93,7 +93,7 @@ private:
     replay::Game game_;
     bool open_ = false;
     std::array<Seat, kMaxPlayers> seats_{};
-    std::vector<Input> pending_;
+    std::vector<GameInput> pending_;
     int pressed_by_ = -1;  // the side whose press was taken last; its release is taken too
     uint32_t tick_ = 0;
     static constexpr size_t kKept = 256;

@@ -132,7 +132,10 @@ void Session::apply(const ToClient& message) {
     } else if (const auto* frame = std::get_if<ServerFrame>(&message)) {
         if (!playing_) return;
         if (frame->tick != tick_ + 1) return lose("the server's frames came out of order");
-        for (const Input& input : frame->inputs) deliver_(input.message, input.wParam, input.lParam);
+        for (const GameInput& input : frame->inputs) {
+            plat::Message msg = to_message(input);
+            deliver_(msg.message, msg.wParam, msg.lParam);
+        }
         deliver_(plat::WM_TIMER, TIMER_ID, 0);
         tick_ = frame->tick;
         if (tick_ % replay::kCheckpointTicks == 0) net_->send(encode(ClientHash{tick_, replay::state_hash()}));
@@ -143,7 +146,11 @@ void Session::apply(const ToClient& message) {
 
 void Session::send_input(uint32_t message, uint32_t wParam, int32_t lParam) {
     if (lost_ || !playing_) return;
-    net_->send(encode(ClientInput{{message, wParam, lParam}}));
+    ClientInput m;
+    bool player =
+        to_input(message, wParam, lParam, 0, 0, &m.input) &&
+        (m.input.kind == InputKind::kPress || m.input.kind == InputKind::kRelease || m.input.kind == InputKind::kKey);
+    if (player) net_->send(encode(m));
 }
 
 void Session::lose(const std::string& why) {

@@ -17,8 +17,6 @@ enum : uint32_t {
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
     WM_DROPFILES = 0x0233,  // map files were added to the working directory (the browser's file button)
-    // Online play: a side changes hands. wParam the side, lParam 1 for the computer, 0 for a person.
-    WM_SIDE = 0x8001,
     // Another thread has news for the message loop (wake): the online game's connection.
     WM_WAKE = 0x8002,
 };

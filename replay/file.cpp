@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "replay/hash.h"
@@ -34,13 +35,12 @@ bool refuse(std::string* why, std::string reason) {
     return false;
 }
 
-bool recorded_message(uint32_t message) { return changes_state(message) && message != plat::WM_TIMER; }
-
 }  // namespace
 
 std::vector<uint8_t> encode_replay(const Recording& game) {
-    ByteWriter o;
-    o.put_bytes(kMagic, sizeof kMagic);
+    ByteWriter o(std::vector<uint8_t>(std::begin(kMagic), std::end(kMagic)));
+    o.reserve(64 + game.start.size() + game.inputs.size() * (sizeof(uint32_t) + kInputBytes) +
+              game.checkpoints.size() * sizeof(uint64_t));
     o.put(kReplayVersion);
     std::string name = game.map.substr(0, kMaxName);
     o.put(static_cast<uint8_t>(name.size()));
@@ -54,11 +54,9 @@ std::vector<uint8_t> encode_replay(const Recording& game) {
     o.put(static_cast<uint32_t>(game.start.size()));
     o.put_bytes(game.start.data(), game.start.size());
     o.put(static_cast<uint32_t>(game.inputs.size()));
-    for (const Input& in : game.inputs) {
+    for (const GameInput& in : game.inputs) {
         o.put(in.tick);
-        o.put(in.message);
-        o.put(in.wParam);
-        o.put(in.lParam);
+        write_input(o, in);
     }
     o.put(static_cast<uint32_t>(game.checkpoints.size()));
     for (uint64_t h : game.checkpoints) o.put(h);
@@ -97,13 +95,11 @@ bool decode_replay(const uint8_t* data, size_t size, Recording* game, std::strin
         return refuse(why, sound ? "it holds a game too long for this version" : "it is damaged");
     if (const uint8_t* start = in.span(snapshot_size)) g.start.assign(start, start + snapshot_size);
     auto inputs = in.get<uint32_t>();
-    if (inputs > kMaxInputs || in.left() / 16 < inputs) in.fail();
+    if (inputs > kMaxInputs || in.left() / (sizeof(uint32_t) + kInputBytes) < inputs) in.fail();
     for (uint32_t i = 0; i < inputs && in.ok(); i++) {
-        Input x;
-        x.tick = in.get<uint32_t>();
-        x.message = in.get<uint32_t>();
-        x.wParam = in.get<uint32_t>();
-        x.lParam = in.get<int32_t>();
+        auto tick = in.get<uint32_t>();
+        GameInput x = read_input(in);
+        x.tick = tick;
         g.inputs.push_back(x);
     }
     auto checkpoints = in.get<uint32_t>();
@@ -118,7 +114,7 @@ bool decode_replay(const uint8_t* data, size_t size, Recording* game, std::strin
     // A sound file of this version from some other writer can still make no sense.
     bool ordered = true;
     for (size_t i = 0; i < g.inputs.size(); i++)
-        ordered = ordered && recorded_message(g.inputs[i].message) && g.inputs[i].tick <= g.ticks &&
+        ordered = ordered && known_kind(g.inputs[i].kind) && g.inputs[i].tick <= g.ticks &&
                   (i == 0 || g.inputs[i - 1].tick <= g.inputs[i].tick);
     if (!ordered || g.checkpoints.size() != g.ticks / kCheckpointTicks + 1 || g.players < 2 || g.players > 4)
         return refuse(why, "its game makes no sense");

@@ -20,7 +20,10 @@ std::vector<uint8_t> encode_any(const Variant& message) {
 }
 
 void play(const online::ServerFrame& frame) {
-    for (const online::Input& input : frame.inputs) fuzz::deliver(input.message, input.wParam, input.lParam);
+    for (const GameInput& input : frame.inputs) {
+        plat::Message msg = to_message(input);
+        fuzz::deliver(msg.message, msg.wParam, msg.lParam);
+    }
     fuzz::deliver(plat::WM_TIMER, TIMER_ID, 0);
 }
 

@@ -186,8 +186,11 @@ public:
         if (out_.size() == 1) write();
     }
     void click(int x, int y) {
-        send(online::encode(online::ClientInput{{plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y)}}));
-        send(online::encode(online::ClientInput{{plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y)}}));
+        auto at = [x, y](InputKind kind) {
+            return online::ClientInput{{0, 0, kind, static_cast<uint16_t>(x), static_cast<uint16_t>(y), 0}};
+        };
+        send(online::encode(at(InputKind::kPress)));
+        send(online::encode(at(InputKind::kRelease)));
     }
     void close() {
         timer_.cancel();
@@ -315,8 +318,8 @@ void Client::on_message() {
     if (!frame) return;
     if (load_.measuring) arrivals.emplace_back(frame->tick, micros(now));
     if (creator_ && !room_.start_taken) {
-        for (const online::Input& in : frame->inputs) {
-            if (in.message == plat::WM_LBUTTONDOWN && in.lParam == plat::make_lparam(kStartX, kStartY)) {
+        for (const GameInput& in : frame->inputs) {
+            if (in.kind == InputKind::kPress && in.x == kStartX && in.y == kStartY) {
                 room_.start_taken = true;
                 load_.started++;
             }

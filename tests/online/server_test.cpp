@@ -202,7 +202,7 @@ TEST_F(ServerTest, AFaultyClientIsDroppedAndTheRoomPlaysOn) {
 
     auto flood = [&](RawClient& c) {
         c.join(code);
-        for (int i = 0; i < 200; i++) c.send(online::encode(online::ClientInput{{plat::WM_KEYDOWN, 'F', 0}}));
+        for (int i = 0; i < 200; i++) c.send(online::encode(online::ClientInput{{0, 0, InputKind::kKey, 0, 0, 'F'}}));
     };
     std::vector<std::function<void(RawClient&)>> faults = {
         [&](RawClient& c) {
@@ -211,7 +211,7 @@ TEST_F(ServerTest, AFaultyClientIsDroppedAndTheRoomPlaysOn) {
         [&](RawClient& c) { c.join(code), c.send(std::vector<uint8_t>(online::kMaxMessage + 1, 0x03)); },
         [&](RawClient& c) { c.join(code), c.send(online::encode(online::ClientHash{}), false); },
         [&](RawClient& c) {
-            c.send(online::encode(online::ClientInput{{plat::WM_LBUTTONDOWN, 1, 0}}));
+            c.send(online::encode(online::ClientInput{{0, 0, InputKind::kPress, 0, 0, 0}}));
         },
         [&](RawClient& c) { c.join(code), c.send(online::encode(online::ClientCreate{})); },
         flood,

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "game_fixture.h"
 #include "replay/file.h"
@@ -258,12 +259,24 @@ TEST_F(ReplayInWindowTest, BadReplaysAreRefusedWithTheirReasonAndChangeNothing) 
         flipped[at] ^= 0x21;
         ASSERT_FALSE(replay::decode_replay(flipped.data(), flipped.size(), &back, &why)) << "byte " << at;
     }
-    std::vector<uint8_t> later = bytes;
-    later[8] = 2;
-    uint64_t sum = replay::hash64(later.data(), later.size() - 8);
-    std::memcpy(later.data() + later.size() - 8, &sum, 8);
-    EXPECT_FALSE(replay::decode_replay(later.data(), later.size(), &back, &why));
-    EXPECT_EQ(why, "it is a replay of version 2; this game plays version 1");
+    std::vector<uint8_t> older = bytes;
+    older[8] = 1;
+    uint64_t sum = replay::hash64(older.data(), older.size() - 8);
+    std::memcpy(older.data() + older.size() - 8, &sum, 8);
+    EXPECT_FALSE(replay::decode_replay(older.data(), older.size(), &back, &why));
+    EXPECT_EQ(why, "it is a replay of version 1; this game plays version 2");
+
+    // The Start release, then the Abort click, are in the file as the game's own records.
+    ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why)) << why;
+    ASSERT_EQ(back.inputs.size(), 3u);
+    const GameInput& pressed = back.inputs[1];
+    EXPECT_EQ(std::make_tuple(pressed.kind, pressed.x, pressed.y), std::make_tuple(InputKind::kPress, 300, 430));
+    EXPECT_EQ(back.inputs[2].kind, InputKind::kRelease);
+    replay::Recording strange = back;
+    strange.inputs[1].kind = static_cast<InputKind>(6);
+    std::vector<uint8_t> strange_bytes = replay::encode_replay(strange);
+    EXPECT_FALSE(replay::decode_replay(strange_bytes.data(), strange_bytes.size(), &back, &why));
+    EXPECT_EQ(why, "its game makes no sense");
 
     // The map it was played on, missing and then changed: the running game stays as it was.
     ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why));
