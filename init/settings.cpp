@@ -1,5 +1,6 @@
 // The player's settings: the title screen's options and fast play, written when a game starts and
-// read at the next start-up. Owns the settings file's path, which the front end chooses.
+// read at the next start-up. The settings file's path, which the front end chooses, is the running
+// game's (platform/context.h).
 #include <strings.h>
 
 #include <cstdio>
@@ -10,11 +11,10 @@
 
 #include "init/init.h"
 #include "model/globals.h"
+#include "platform/context.h"
 #include "platform/files.h"
 
 namespace {
-
-std::string g_path;  // empty: no settings are read or written
 
 // A settings file is a few short lines; anything larger is not one.
 constexpr size_t kMaxSettingsFile = 4096;
@@ -97,12 +97,13 @@ void apply(const Settings& s) {
 
 }  // namespace
 
-void settingsfile(const std::string& path) { g_path = path; }
+void settingsfile(const std::string& path) { plat::game_context().settings_path = path; }
 
 void loadsettings() {
-    if (g_path.empty()) return;
+    const std::string& path = plat::game_context().settings_path;
+    if (path.empty()) return;
     std::vector<unsigned char> bytes;
-    plat::ReadStatus status = plat::read_file(g_path, kMaxSettingsFile, &bytes);
+    plat::ReadStatus status = plat::read_file(path, kMaxSettingsFile, &bytes);
     if (status == plat::ReadStatus::Missing) return;
     Settings s;
     bool ok = status == plat::ReadStatus::Ok;
@@ -110,14 +111,15 @@ void loadsettings() {
     std::string line;
     while (ok && std::getline(lines, line)) ok = parse_line(line, &s);
     if (!ok || !complete(s)) {
-        std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", g_path.c_str());
+        std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", path.c_str());
         return;
     }
     apply(s);
 }
 
 void savesettings() {
-    if (g_path.empty()) return;
+    const std::string& path = plat::game_context().settings_path;
+    if (path.empty()) return;
     std::string text = "# Vantor's settings, written when a game starts.\n";
     text += std::string("map ") + (num_maps > 0 && cur_map < num_maps ? filelist[cur_map].letter : "") + "\n";
     text += "cities " + std::to_string(num_city) + "\n";
@@ -129,6 +131,6 @@ void savesettings() {
     for (bool cpu : cpu_player) text += cpu ? " 1" : " 0";
     text += "\nfast " + std::string(fastplay ? "1" : "0") + "\n";
     std::string error;
-    if (!plat::write_file(g_path, text, &error))
-        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+    if (!plat::write_file(path, text, &error))
+        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", path.c_str(), error.c_str());
 }

@@ -23,14 +23,14 @@ Room::Room(const GameHooks& hooks) : hooks_(hooks) {}
 
 Room::~Room() {
     if (!open_) return;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     plat::Window* window = hwnd;
     plat::destroy_window(window);
     hwnd = nullptr;
 }
 
 bool Room::open() {
-    game_.enter();
+    replay::Game::Scope entered(game_);
     if (!hooks_.open || !hooks_.open()) return false;
     open_ = true;
     for (int i = 0; i < kIntroTicks * 10 && !(timer_mode == MODE_INTRO && introover); i++)
@@ -65,7 +65,7 @@ int Room::find(const Token& token) const {
 void Room::arrive(int side) {
     if (side < 0 || side >= kMaxPlayers || !seats_[side].taken) return;
     seats_[side].connected = true;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     hand(side, false);
 }
 
@@ -73,7 +73,7 @@ void Room::leave(int side) {
     if (side < 0 || side >= kMaxPlayers) return;
     seats_[side].connected = false;
     if (pressed_by_ == side) pressed_by_ = -1;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     settle();
 }
 
@@ -130,7 +130,7 @@ bool Room::takes_press(int side, int x, int y) {
 
 bool Room::offer(int side, const GameInput& input) {
     if (!open_ || !connected(side) || busy()) return false;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     bool taken = false;
     if (input.kind == InputKind::kPress) {
         taken = takes_press(side, input.x, input.y);
@@ -151,7 +151,7 @@ bool Room::offer(int side, const GameInput& input) {
 }
 
 ServerFrame Room::step() {
-    game_.enter();
+    replay::Game::Scope entered(game_);
     bool title = timer_mode == MODE_TITLE;
     hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
     tick_++;
@@ -169,7 +169,7 @@ ServerFrame Room::step() {
 }
 
 std::vector<uint8_t> Room::snapshot() {
-    game_.enter();
+    replay::Game::Scope entered(game_);
     return replay::take_snapshot();
 }
 

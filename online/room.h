@@ -74,8 +74,7 @@ public:
     // Runs f with the room's game entered: a look at its globals.
     template <typename F>
     auto in(F f) {
-        game_.enter();
-        return f();
+        return game_.in(f);
     }
 
 private:

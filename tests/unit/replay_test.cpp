@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "game_fixture.h"
+#include "platform/context.h"
 #include "replay/file.h"
 #include "replay/game.h"
 #include "replay/hash.h"
@@ -45,24 +46,23 @@ private:
 class Table {
 public:
     Table() {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         EXPECT_TRUE(openwindow(nullptr, 1));
         window_ = hwnd;
         for (int i = 0; i < 20; i++) tick();
         click(300, 200);
     }
     ~Table() {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         plat::destroy_window(window_);
         hwnd = nullptr;
     }
     template <typename F>
     auto in(F f) {
-        game_.enter();
-        return f();
+        return game_.in(f);
     }
     void send(uint32_t message, uint32_t wParam, int32_t lParam) {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         feed(window_, message, wParam, lParam);
     }
     void tick() { send(plat::WM_TIMER, TIMER_ID, 0); }
@@ -74,7 +74,7 @@ public:
     uint8_t mode() { return in([] { return timer_mode; }); }
     // The computer on every side of a game on the named map, from the title's Start.
     bool start(const char* map, int players, uint16_t game_seed) {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         for (int i = 0; i < num_maps; i++)
             if (std::strcmp(filelist[i].letter, map) == 0) cur_map = static_cast<uint8_t>(i);
         num_players = static_cast<uint8_t>(players);
@@ -208,6 +208,33 @@ TEST(Replay, GamesTakingTurnsOrOnTwoThreadsAreEachTheSameAsAlone) {
 }
 
 class ReplayInWindowTest : public GameTest {};
+
+// What a game keeps besides its globals goes with it: a listener set while one game is entered hears
+// that game alone, and the settings file is the game's.
+TEST(Replay, AListenerAndASettingsFileBelongToTheGameTheyWereSetIn) {
+    struct Presses : replay::Listener {
+        int heard = 0;
+        void before(const plat::Message& msg) override { heard += msg.message == plat::WM_LBUTTONDOWN; }
+        void after(const plat::Message&) override {}
+    } presses;
+    Table a, b;
+    a.in([&] {
+        replay::set_listener(&presses);
+        settingsfile("a.settings");
+    });
+    b.click(10, 10);
+    EXPECT_EQ(presses.heard, 0) << "b's press went to a's listener";
+    a.click(10, 10);
+    EXPECT_EQ(presses.heard, 1);
+    b.in([] {
+        EXPECT_EQ(replay::listener(), nullptr);
+        EXPECT_EQ(plat::game_context().settings_path, "");
+    });
+    a.in([] {
+        EXPECT_EQ(plat::game_context().settings_path, "a.settings");
+        replay::set_listener(nullptr);
+    });
+}
 
 TEST_F(ReplayInWindowTest, APaintChangesNothingOnAnyScreen) {
     auto paint_keeps = [&](const char* screen) {
