@@ -98,4 +98,6 @@ void noteresult();
 // Intro and game over.
 void startintro();
 void introtext();
+// Shows the intro to its end and clicks through to the title, as a person can at once.
+void skipintro();
 void gameover();

@@ -1,6 +1,7 @@
 // A room's game and the rules of who may act in it.
 #include "online/room.h"
 
+#include "main/main.h"
 #include "model/globals.h"
 #include "model/layout.h"
 #include "platform/window.h"
@@ -10,9 +11,6 @@ namespace online {
 
 namespace {
 
-// The intro lets a click through once its last line is shown, after 20 ticks.
-constexpr int kIntroTicks = 20;
-constexpr int kIntroX = 300, kIntroY = 200;
 // Inputs waiting for the next frame beyond which a room takes no more, from its players or from
 // anyone joining: the sides that may still change hands, four at a leave, fit in the rest.
 constexpr size_t kBusy = kMaxFrameInputs - 64;
@@ -33,10 +31,7 @@ bool Room::open() {
     replay::Game::Scope entered(game_);
     if (!hooks_.open || !hooks_.open()) return false;
     open_ = true;
-    for (int i = 0; i < kIntroTicks * 10 && !(timer_mode == MODE_INTRO && introover); i++)
-        hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
-    hooks_.deliver(plat::WM_LBUTTONDOWN, 1, plat::make_lparam(kIntroX, kIntroY));
-    hooks_.deliver(plat::WM_LBUTTONUP, 0, plat::make_lparam(kIntroX, kIntroY));
+    skipintro();
     uint16_t start = 0;
     random_bytes(&start, sizeof start);
     seed = start;
