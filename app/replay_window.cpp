@@ -17,7 +17,7 @@ int playreplay(const char* path) {
         return 1;
     }
     replay::set_listener(nullptr);
-    if (!openwindow(nullptr, 1)) return 1;
+    if (!openwindow()) return 1;
     plat::Window* window = hwnd;
     replay::Playback playback(game, [window](uint32_t message, uint32_t wParam, int32_t lParam) {
         feed(window, message, wParam, lParam);

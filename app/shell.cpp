@@ -13,8 +13,7 @@ constexpr const char* kClassName = "VTR Window Class";
 
 }  // namespace
 
-bool openwindow(void* hThisInst, int /*nWinMode*/) {
-    hInst = hThisInst;
+bool openwindow() {
     if (!plat::register_class(kClassName, feed)) return false;
     hwnd = plat::create_window(kClassName, "Vantor", CLIENT_WIDTH, CLIENT_HEIGHT);
     if (!hwnd) return false;
@@ -23,12 +22,11 @@ bool openwindow(void* hThisInst, int /*nWinMode*/) {
     plat::update_window(hwnd);
     initgame();
     startintro();
-    misctext();
     return true;
 }
 
-int WinMain(void* hThisInst, void* /*hPrevInst*/, const char* /*lpszArgs*/, int nWinMode) {
-    if (!openwindow(hThisInst, nWinMode)) return 1;
+int WinMain() {
+    if (!openwindow()) return 1;
     plat::Message msg;
     while (plat::get_message(&msg)) plat::dispatch_message(&msg);
     return static_cast<int>(msg.wParam);
@@ -44,25 +42,22 @@ int32_t feed(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lP
     return result;
 }
 
-void misctext() {
-    plat::Surface* dc = plat::get_window_surface(hwnd);
-    plat::release_window_surface(hwnd, dc);
-}
-
 int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
     switch (message) {
         case plat::WM_DESTROY:
             exitgame();
             plat::post_quit_message(0);
             return 0;
-        case plat::WM_PAINT:
-            PaintDC = plat::begin_paint(window, &paintstruct);
-            TempDC = WinDC;
-            WinDC = PaintDC;
+        case plat::WM_PAINT: {
+            // The paint draws through WinDC, lent the paint's surface for the while.
+            plat::PaintRecord paint;
+            plat::Surface* window_dc = WinDC;
+            WinDC = plat::begin_paint(window, &paint);
             repaint();
-            WinDC = TempDC;
-            plat::end_paint(window, &paintstruct);
+            WinDC = window_dc;
+            plat::end_paint(window, &paint);
             return 0;
+        }
         case plat::WM_TIMER:
             timerops();
             return 0;

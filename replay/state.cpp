@@ -43,7 +43,7 @@ constexpr bool left_out(std::string_view name, bool hashing) {
 template <typename T>
 constexpr bool is_handle() {
     using E = std::remove_all_extents_t<T>;
-    return std::is_pointer_v<E> || std::is_same_v<E, plat::PaintRecord>;
+    return std::is_pointer_v<E>;
 }
 
 using Writer = plat::ByteWriter;

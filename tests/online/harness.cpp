@@ -18,7 +18,7 @@ namespace online_test {
 
 online::GameHooks hooks() {
     online::GameHooks h;
-    h.open = [] { return openwindow(nullptr, 1); };
+    h.open = [] { return openwindow(); };
     h.deliver = [](uint32_t message, uint32_t wParam, int32_t lParam) {
         feed(hwnd, message, wParam, lParam);
         plat::clear_sound_log();
@@ -86,7 +86,7 @@ bool LocalServer::logged(const std::string& part) const {
 Player::Player(Doorbell* bell) : bell_(bell) {
     work_in_empty_folder();
     replay::Game::Scope entered(game_);
-    if (!openwindow(nullptr, 1)) std::abort();
+    if (!openwindow()) std::abort();
     window_ = hwnd;
 }
 

@@ -47,7 +47,7 @@ class Table {
 public:
     Table() {
         replay::Game::Scope entered(game_);
-        EXPECT_TRUE(openwindow(nullptr, 1));
+        EXPECT_TRUE(openwindow());
         window_ = hwnd;
         for (int i = 0; i < 20; i++) tick();
         click(300, 200);
