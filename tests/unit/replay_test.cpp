@@ -236,6 +236,37 @@ TEST(Replay, AListenerAndASettingsFileBelongToTheGameTheyWereSetIn) {
     });
 }
 
+// An inner scope of another game gives the thread back to the outer game's as it ends.
+TEST(Replay, AScopeWithinAScopeOfAnotherGameLeavesTheOuterGameEntered) {
+    Table a, b;
+    b.in([] { num_players = 3; });
+    a.in([&] {
+        num_players = 2;
+        EXPECT_EQ(b.in([] { return num_players; }), 3);
+        EXPECT_EQ(num_players, 2) << "a's globals are back";
+    });
+}
+
+// Every window message that is an input becomes the game's record and goes back to the same message.
+TEST(Replay, WindowMessagesAndTheGamesInputsTranslateBothWays) {
+    const plat::Message messages[] = {{nullptr, plat::WM_LBUTTONDOWN, 1, plat::make_lparam(599, 459)},
+                                      {nullptr, plat::WM_LBUTTONUP, 0, plat::make_lparam(12, 34)},
+                                      {nullptr, plat::WM_KEYDOWN, 'F', 0},
+                                      {nullptr, plat::WM_DROPFILES, 0, 0},
+                                      {nullptr, WM_SIDE, 3, 1}};
+    for (const plat::Message& m : messages) {
+        GameInput input;
+        ASSERT_TRUE(to_input(m.message, m.wParam, m.lParam, 7, 2, &input)) << m.message;
+        EXPECT_EQ(input.tick, 7u);
+        plat::Message back = to_message(input);
+        EXPECT_EQ(std::make_tuple(back.message, back.wParam, back.lParam),
+                  std::make_tuple(m.message, m.wParam, m.lParam));
+    }
+    GameInput none;
+    EXPECT_FALSE(to_input(plat::WM_TIMER, TIMER_ID, 0, 0, 0, &none));
+    EXPECT_FALSE(to_input(plat::WM_PAINT, 0, 0, 0, 0, &none));
+}
+
 TEST_F(ReplayInWindowTest, APaintChangesNothingOnAnyScreen) {
     auto paint_keeps = [&](const char* screen) {
         uint64_t before = replay::state_hash();
