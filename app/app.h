@@ -7,13 +7,12 @@
 
 // Opens the window and runs the game until the window is closed. Returns the quit code, or 1
 // when no window could be opened.
-int WinMain(void* hThisInst, void* hPrevInst, const char* lpszArgs, int nWinMode);
+int WinMain();
 int32_t WindowFunction(plat::Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
 // The window procedure's one way in, and the window's registered procedure: every message from the
 // window, the headless driver, a replay or the network passes here, and the thread's listener
 // (replay/stream.h) sees each before and after the game handles it.
 int32_t feed(plat::Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
-void misctext();
 
 // The front end's own keys, taken before the game sees them: M switches the sound on or off and
 // remembers it in the settings. Never fed, so never recorded nor sent online: the switch is no part
@@ -22,7 +21,7 @@ bool frontkey(const plat::Message& msg);
 
 // The start-up part of WinMain: registers the class, opens and shows the window, starts the game.
 // False when there is no window; the headless driver calls it and then feeds the messages itself.
-bool openwindow(void* hThisInst, int nWinMode);
+bool openwindow();
 
 // Plays a replay file in the window at its own pace; a click on the map switches four-times speed on
 // and off, Abort closes it. 0 when it played, 1 with a line on stderr when it cannot be played.

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     }
     replay::Recorder recorder(keep);
     replay::set_listener(&recorder);
-    int code = WinMain(nullptr, nullptr, "", 1);
+    int code = WinMain();
     replay::set_listener(nullptr);
     return code;
 }

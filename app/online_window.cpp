@@ -130,7 +130,7 @@ int playonline(const char* server, const char* code, const char* token) {
         std::fprintf(stderr, "vantor: %s\n", code && why.empty() ? "not a room code (XXXX-XXXX)" : why.c_str());
         return 2;
     }
-    if (!openwindow(nullptr, 1)) return 1;
+    if (!openwindow()) return 1;
     plat::Window* window = hwnd;
     // The room's frames are the only clock.
     plat::kill_timer(window, TIMER_ID);

@@ -45,7 +45,7 @@ int playreplay(const char* path) {
         return 1;
     }
     replay::set_listener(nullptr);
-    if (!openwindow(nullptr, 1)) return 1;
+    if (!openwindow()) return 1;
     plat::Window* window = hwnd;
     replay::Playback playback(game, [window](uint32_t message, uint32_t wParam, int32_t lParam) {
         feed(window, message, wParam, lParam);
@@ -81,8 +81,7 @@ int playreplay(const char* path) {
                 }
                 break;
             case plat::WM_LBUTTONDOWN: {
-                auto bits = static_cast<uint32_t>(msg.lParam);
-                int x = static_cast<int>(bits & 0xFFFFu), y = static_cast<int>(bits >> 16);
+                auto [x, y] = plat::lparam_point(msg.lParam);
                 if (y < MAP_HEIGHT) {
                     faster = !faster;
                     pace();

@@ -5,6 +5,7 @@
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
+#include "model/input.h"
 #include "platform/sound.h"
 #include "replay/stream.h"
 
@@ -37,8 +38,7 @@ bool frontkey(const plat::Message& msg) {
     return true;
 }
 
-bool openwindow(void* hThisInst, int /*nWinMode*/) {
-    hInst = hThisInst;
+bool openwindow() {
     if (!plat::register_class(kClassName, feed)) return false;
     hwnd = plat::create_window(kClassName, "Vantor", CLIENT_WIDTH, CLIENT_HEIGHT);
     if (!hwnd) return false;
@@ -48,15 +48,14 @@ bool openwindow(void* hThisInst, int /*nWinMode*/) {
     initgame();
     if (colourblind()) set_palette(true, false);
     startintro();
-    misctext();
     // The settings have been read: the caption and the page show the sound switch as it stands.
     refreshcaption();
     tell_page_sound(plat::sound_is_on());
     return true;
 }
 
-int WinMain(void* hThisInst, void* /*hPrevInst*/, const char* /*lpszArgs*/, int nWinMode) {
-    if (!openwindow(hThisInst, nWinMode)) return 1;
+int WinMain() {
+    if (!openwindow()) return 1;
     plat::Message msg;
     while (plat::get_message(&msg))
         if (!frontkey(msg)) plat::dispatch_message(&msg);
@@ -73,31 +72,28 @@ int32_t feed(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lP
     return result;
 }
 
-void misctext() {
-    plat::Surface* dc = plat::get_window_surface(hwnd);
-    plat::release_window_surface(hwnd, dc);
-}
-
 int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
     switch (message) {
         case plat::WM_DESTROY:
             exitgame();
             plat::post_quit_message(0);
             return 0;
-        case plat::WM_PAINT:
-            PaintDC = plat::begin_paint(window, &paintstruct);
-            TempDC = WinDC;
-            WinDC = PaintDC;
+        case plat::WM_PAINT: {
+            // The paint draws through WinDC, lent the paint's surface for the while.
+            plat::PaintRecord paint;
+            plat::Surface* window_dc = WinDC;
+            WinDC = plat::begin_paint(window, &paint);
             repaint();
-            WinDC = TempDC;
-            plat::end_paint(window, &paintstruct);
+            WinDC = window_dc;
+            plat::end_paint(window, &paint);
             return 0;
+        }
         case plat::WM_TIMER:
             timerops();
             return 0;
         case plat::WM_LBUTTONDOWN: {
-            auto bits = static_cast<uint32_t>(lParam);
-            mouseclick(static_cast<uint16_t>(bits & 0xFFFFu), static_cast<uint16_t>(bits >> 16));
+            plat::MousePoint at = plat::lparam_point(lParam);
+            mouseclick(static_cast<uint16_t>(at.x), static_cast<uint16_t>(at.y));
             return 0;
         }
         case plat::WM_DROPFILES:
@@ -110,7 +106,7 @@ int32_t WindowFunction(plat::Window* window, uint32_t message, uint32_t wParam, 
             if (timer_mode == MODE_PLAYING) blankicons();
             if (timer_mode == MODE_TITLE) blankicons2();
             return 0;
-        case plat::WM_SIDE:
+        case WM_SIDE:
             changehands(wParam, lParam);
             return 0;
         default:

@@ -26,7 +26,7 @@ public:
     HeadlessGame() {
         reset_globals();
         plat::clear_sound_log();
-        ok_ = openwindow(nullptr, 1);
+        ok_ = openwindow();
         for (int i = 0; ok_ && i < 100 && !introover; i++) tick();
         click(300, 200);
         ok_ = ok_ && timer_mode == MODE_TITLE;

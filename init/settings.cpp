@@ -1,7 +1,7 @@
 // The player's settings: the title screen's options and fast play, written when a game starts and
 // read at the next start-up, and the front end's own switches (the sound and the window's palette),
-// each written when it is turned. Owns the settings
-// file's path, which the front end chooses.
+// each written when it is turned. The settings file's path, which the front end chooses, is the
+// running game's (platform/context.h).
 #include <strings.h>
 
 #include <cstdio>
@@ -12,13 +12,16 @@
 
 #include "init/init.h"
 #include "model/globals.h"
+#include "platform/context.h"
 #include "platform/files.h"
 #include "platform/sound.h"
 
 namespace {
 
-std::string g_path;  // empty: no settings are read or written
 bool g_colourblind = false;
+
+// Empty: no settings are read or written.
+const std::string& settings_path() { return plat::game_context().settings_path; }
 
 // A settings file is a few short lines; anything larger is not one.
 constexpr size_t kMaxSettingsFile = 4096;
@@ -117,18 +120,18 @@ std::string palette_line() { return switch_line("palette", g_colourblind); }
 
 void write_settings(const std::string& text) {
     std::string error;
-    if (!plat::write_file(g_path, text, &error))
-        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", g_path.c_str(), error.c_str());
+    if (!plat::write_file(settings_path(), text, &error))
+        std::fprintf(stderr, "vantor: cannot save the settings in %s (%s)\n", settings_path().c_str(), error.c_str());
 }
 
 }  // namespace
 
-void settingsfile(const std::string& path) { g_path = path; }
+void settingsfile(const std::string& path) { plat::game_context().settings_path = path; }
 
 void loadsettings() {
-    if (g_path.empty()) return;
+    if (settings_path().empty()) return;
     std::vector<unsigned char> bytes;
-    plat::ReadStatus status = plat::read_file(g_path, kMaxSettingsFile, &bytes);
+    plat::ReadStatus status = plat::read_file(settings_path(), kMaxSettingsFile, &bytes);
     if (status == plat::ReadStatus::Missing) return;
     Settings s;
     bool ok = status == plat::ReadStatus::Ok;
@@ -140,14 +143,14 @@ void loadsettings() {
     // A switch may be turned before any game was started: then the switches are the whole file.
     bool switches_only = (s.sound >= 0 || s.palette >= 0) && !any_option(s);
     if (!ok || (!complete(s) && !switches_only)) {
-        std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", g_path.c_str());
+        std::fprintf(stderr, "vantor: the settings in %s cannot be read; the defaults are used\n", settings_path().c_str());
         return;
     }
     if (!switches_only) apply(s);
 }
 
 void savesettings() {
-    if (g_path.empty()) return;
+    if (settings_path().empty()) return;
     std::string text = "# Vantor's settings, written when a game starts.\n";
     text += std::string("map ") + (num_maps > 0 && cur_map < num_maps ? filelist[cur_map].letter : "") + "\n";
     text += "cities " + std::to_string(num_city) + "\n";
@@ -167,10 +170,10 @@ namespace {
 // Rewrites one switch's line; the other lines stay as the last game started left them, and a file
 // that cannot be read is not one.
 void saveswitch(const char* name, const std::string& line_now) {
-    if (g_path.empty()) return;
+    if (settings_path().empty()) return;
     std::vector<unsigned char> bytes;
     std::string text;
-    if (plat::read_file(g_path, kMaxSettingsFile, &bytes) == plat::ReadStatus::Ok) {
+    if (plat::read_file(settings_path(), kMaxSettingsFile, &bytes) == plat::ReadStatus::Ok) {
         std::istringstream lines(std::string(bytes.begin(), bytes.end()));
         std::string line, key;
         while (std::getline(lines, line)) {

@@ -72,6 +72,11 @@ void select_step(uint16_t t) {
     cpu_timer = kSwitched;
 }
 
+// The computer clicks an arrow on its top edge, so many pixels in from its left edge.
+void click(const Rect& arrow, int in_x) {
+    clickpanel(static_cast<uint16_t>(arrow.x0 + in_x), static_cast<uint16_t>(arrow.y0));
+}
+
 // Returns true when the bearing is on the plan and the power may be turned in the same tick.
 bool bearing_step(uint16_t t) {
     if (beyond_jump(bearing, cpu_bearing)) {
@@ -82,11 +87,11 @@ bool bearing_step(uint16_t t) {
     }
     if (sc_rnd(2) != 0 || t < kFirstPress) return false;
     if (bearing < cpu_bearing) {
-        clickpanel(450, 430);
+        click(BEARING_UP, 5);
         return false;
     }
     if (bearing > cpu_bearing) {
-        clickpanel(430, 430);
+        click(BEARING_DOWN, 10);
         return false;
     }
     return true;
@@ -102,9 +107,9 @@ void power_step() {
     }
     if (sc_rnd(2) != 0) return;
     if (power < cpu_power) {
-        clickpanel(510, 430);
+        click(POWER_UP, 10);
     } else {
-        clickpanel(480, 430);
+        click(POWER_DOWN, 5);
     }
 }
 

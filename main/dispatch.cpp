@@ -1,4 +1,5 @@
-// The three dispatchers: the tick, the repaint and the left click, each by the running screen.
+// The three dispatchers: the tick, the repaint and the left click, each by the running screen; a whole
+// picture for a newcomer.
 #include "init/init.h"
 #include "main/main.h"
 #include "model/globals.h"
@@ -83,6 +84,17 @@ void repaint() {
             break;
     }
     plat::select_bitmap(MapDC, held);
+}
+
+void paintwhole() {
+    repaint();
+    // A paint leaves the game-over screen as it is: its map and panel are drawn as in play, so that a
+    // player who comes in then sees the grey map rather than black.
+    if (timer_mode == MODE_GAMEOVER) {
+        if (cur_unit < NUM_UNITS) printpanel();
+        else blankpanel();
+        plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
+    }
 }
 
 void mouseclick(uint16_t x, uint16_t y) {

@@ -8,6 +8,8 @@
 // Dispatch by timer_mode.
 void timerops();
 void repaint();
+// The whole window onto a blank picture, the game-over screen included: what a newcomer is shown.
+void paintwhole();
 void mouseclick(uint16_t x, uint16_t y);
 // F or the space bar: fast play on or off.
 void keypress(uint32_t key);
@@ -101,4 +103,6 @@ void noteresult();
 // Intro and game over.
 void startintro();
 void introtext();
+// Shows the intro to its end and clicks through to the title, as a person can at once.
+void skipintro();
 void gameover();

@@ -19,14 +19,14 @@ void copy_sprite(int sx, int sy, int w, int h, int x, int y) {
     plat::blit(WinDC, x, y, w, h, MapDC, sx, sy, plat::SRCCOPY);
 }
 
-bool inside(uint16_t x, uint16_t y, int x0, int x1, int y0, int y1) {
-    return x >= x0 && x <= x1 && y >= y0 && y <= y1;
-}
-
-// The dial and the power gauge, as their click areas have them.
-constexpr int kDialX = 365, kDialY = 405, kDialSize = 51, kDialCentreX = 390, kDialCentreY = 430;
+constexpr int kDialX = DIAL.x0, kDialY = DIAL.y0, kDialSize = DIAL.width();
+constexpr int kDialCentreX = DIAL_CENTRE_X, kDialCentreY = DIAL_CENTRE_Y;
 constexpr int kNeedleLength = 19;
-constexpr int kGaugeX = 530, kGaugeY = 405, kGaugeWidth = 21, kGaugeHeight = 51, kGaugeBottom = 455;
+constexpr int kGaugeX = POWER_GAUGE.x0, kGaugeY = POWER_GAUGE.y0, kGaugeWidth = POWER_GAUGE.width();
+constexpr int kGaugeHeight = POWER_GAUGE.height(), kGaugeBottom = POWER_GAUGE.y1;
+
+// An arrow's picture at its place: up (0) or pressed (25) on the panel's sheet.
+void draw_arrow(const Rect& arrow, int sx, int sy) { copy_sprite(sx, sy, kArrow, kArrow, arrow.x0, arrow.y0); }
 
 // The needle and the gauge's level in a light tint of the side's colour, which reads on the dark
 // dial and gauge.
@@ -108,47 +108,47 @@ void bearingtext() {
 }
 
 void blankicons() {
-    copy_sprite(0, 50, kArrow, kArrow, 420, 430);
-    copy_sprite(25, 50, kArrow, kArrow, 445, 430);
-    copy_sprite(0, 50, kArrow, kArrow, 475, 430);
-    copy_sprite(25, 50, kArrow, kArrow, 500, 430);
+    draw_arrow(BEARING_DOWN, 0, 50);
+    draw_arrow(BEARING_UP, 25, 50);
+    draw_arrow(POWER_DOWN, 0, 50);
+    draw_arrow(POWER_UP, 25, 50);
 }
 
 void clickpanel(uint16_t x, uint16_t y) {
     if (y < MAP_HEIGHT) return;
-    if (inside(x, y, 530, 550, 405, 455)) {
+    if (POWER_GAUGE.contains(x, y)) {
         PlayResource("SFXClick");
-        int p = 2 * (455 - y);
+        int p = 2 * (kGaugeBottom - y);
         power = static_cast<uint16_t>(p > MAX_POWER ? MAX_POWER : p);
         printpanel();
     }
-    if (inside(x, y, 365, 415, 405, 455)) {
+    if (DIAL.contains(x, y)) {
         PlayResource("SFXClick");
-        bearing = compassbearing<float>(x - 390, y - 430);
+        bearing = compassbearing<float>(x - kDialCentreX, y - kDialCentreY);
         printpanel();
     }
-    if (inside(x, y, 555, 595, 405, 455) && launchmissile()) printpanel();
-    if (inside(x, y, 420, 445, 430, 455)) {
+    if (FIRE_BUTTON.contains(x, y) && launchmissile()) printpanel();
+    if (BEARING_DOWN.contains(x, y)) {
         PlayResource("SFXClick");
-        copy_sprite(0, 75, kArrow, kArrow, 420, 430);
+        draw_arrow(BEARING_DOWN, 0, 75);
         bearing = bearing == 0 ? 359 : static_cast<uint16_t>(bearing - 1);
         bearingtext();
     }
-    if (inside(x, y, 445, 470, 430, 455)) {
+    if (BEARING_UP.contains(x, y)) {
         PlayResource("SFXClick");
-        copy_sprite(25, 75, kArrow, kArrow, 445, 430);
+        draw_arrow(BEARING_UP, 25, 75);
         bearing = bearing >= 359 ? 0 : static_cast<uint16_t>(bearing + 1);
         bearingtext();
     }
-    if (inside(x, y, 475, 500, 430, 455)) {
+    if (POWER_DOWN.contains(x, y)) {
         PlayResource("SFXClick");
-        copy_sprite(0, 75, kArrow, kArrow, 475, 430);
+        draw_arrow(POWER_DOWN, 0, 75);
         if (power > 0) power--;
         bearingtext();
     }
-    if (inside(x, y, 500, 525, 430, 455)) {
+    if (POWER_UP.contains(x, y)) {
         PlayResource("SFXClick");
-        copy_sprite(25, 75, kArrow, kArrow, 500, 430);
+        draw_arrow(POWER_UP, 25, 75);
         if (power < MAX_POWER) power++;
         bearingtext();
     }

@@ -57,6 +57,13 @@ void introtext() {
     if (slot == kLastIntroSlot) introover = true;
 }
 
+void skipintro() {
+    for (int slot = 0; slot <= kLastIntroSlot && !(timer_mode == MODE_INTRO && introover); slot++) timerops();
+    // A press and its release anywhere, as a person's click.
+    mouseclick(MAP_WIDTH / 2, MAP_HEIGHT / 2);
+    if (timer_mode == MODE_TITLE) blankicons2();
+}
+
 void gameover() {
     cpu_timer++;
     uint16_t t = cpu_timer;

@@ -73,14 +73,10 @@ VANTOR_GLOBAL(bool, loaded_builtin, , false, nullptr, 0)         // that pair is
 
 // Window and drawing surfaces.
 VANTOR_GLOBAL(plat::Window*, hwnd, , nullptr, nullptr, 0)
-VANTOR_GLOBAL(void*, hInst, , nullptr, nullptr, 0)
 VANTOR_GLOBAL(plat::Surface*, WinDC, , nullptr, nullptr, 0)      // the window; stands for the paint surface while a paint runs
 VANTOR_GLOBAL(plat::Surface*, MapDC, , nullptr, nullptr, 0)      // scratch surface for copies from a bitmap
 VANTOR_GLOBAL(plat::Surface*, TactDC, , nullptr, nullptr, 0)     // holds the territory map of the game
 VANTOR_GLOBAL(plat::Surface*, FullDC, , nullptr, nullptr, 0)     // holds hFullimage, the clean map with every unit icon
-VANTOR_GLOBAL(plat::Surface*, PaintDC, , nullptr, nullptr, 0)
-VANTOR_GLOBAL(plat::Surface*, TempDC, , nullptr, nullptr, 0)
-VANTOR_GLOBAL(plat::PaintRecord, paintstruct, , plat::PaintRecord{}, nullptr, 0)
 VANTOR_GLOBAL(plat::Bitmap*, hMainmap, , nullptr, nullptr, 0)    // the shown map
 VANTOR_GLOBAL(plat::Bitmap*, hTacticalmap, , nullptr, nullptr, 0)  // the territory map
 VANTOR_GLOBAL(plat::Bitmap*, hFullimage, , nullptr, nullptr, 0)

@@ -36,5 +36,24 @@ constexpr int CLOSEUP_HEIGHT = 50;
 constexpr int GLYPH_WIDTH = 7;
 constexpr int GLYPH_HEIGHT = 16;
 
-// The Abort button on the panel; its edges do not count.
-constexpr bool in_abort_button(int x, int y) { return x > 260 && x < 340 && y > 405 && y < 455; }
+// A control's rectangle, its edges x0, x1, y0 and y1 included.
+struct Rect {
+    int x0, y0, x1, y1;
+    constexpr bool contains(int x, int y) const { return x >= x0 && x <= x1 && y >= y0 && y <= y1; }
+    constexpr int width() const { return x1 - x0 + 1; }
+    constexpr int height() const { return y1 - y0 + 1; }
+};
+
+// The panel's controls, as drawing and clicks both have them. The two arrows of a pair share their
+// middle column: a click there turns both, which cancel out.
+constexpr Rect DIAL{365, 405, 415, 455};
+constexpr int DIAL_CENTRE_X = 390, DIAL_CENTRE_Y = 430;
+constexpr Rect BEARING_DOWN{420, 430, 445, 455};
+constexpr Rect BEARING_UP{445, 430, 470, 455};
+constexpr Rect POWER_DOWN{475, 430, 500, 455};
+constexpr Rect POWER_UP{500, 430, 525, 455};
+constexpr Rect POWER_GAUGE{530, 405, 550, 455};
+constexpr Rect FIRE_BUTTON{555, 405, 595, 455};
+// The Abort button; its outer edges (260 and 340, 405 and 455) do not count.
+constexpr Rect ABORT_BUTTON{261, 406, 339, 454};
+constexpr bool in_abort_button(int x, int y) { return ABORT_BUTTON.contains(x, y); }

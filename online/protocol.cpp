@@ -5,16 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/window.h"
+#include "platform/bytes.h"
 
 namespace online {
-
-static_assert(std::endian::native == std::endian::little, "fields are written as the machine holds them");
 
 namespace {
 
@@ -30,20 +27,11 @@ int symbol_value(char c) {
     return -1;
 }
 
-struct Out {
-    std::vector<uint8_t> bytes;
-    explicit Out(Type type, size_t size = 0) {
-        bytes.reserve(1 + size);
-        bytes.push_back(type);
-    }
-    template <typename T>
-    void put(T v) {
-        const auto* p = reinterpret_cast<const uint8_t*>(&v);
-        bytes.insert(bytes.end(), p, p + sizeof v);
-    }
-    void put_bytes(const void* p, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(p);
-        bytes.insert(bytes.end(), b, b + n);
+// A message's bytes: its type, then its fields.
+struct Out : plat::ByteWriter {
+    Out(MessageType type, size_t size) {
+        reserve(size);
+        put(static_cast<uint8_t>(type));
     }
     void put_code(RoomCode code) {
         for (size_t i = 0; i < kCodeLength; i++)
@@ -51,51 +39,34 @@ struct Out {
     }
 };
 
-// Reads fields in order; ok turns false, for good, at the first that is missing.
-struct In {
-    const uint8_t* at;
-    const uint8_t* end;
-    bool ok = true;
-    bool take(void* p, size_t n) {
-        if (!ok || static_cast<size_t>(end - at) < n) return ok = false;
-        std::memcpy(p, at, n);
-        at += n;
-        return true;
-    }
-    template <typename T>
-    T get() {
-        T v{};
-        take(&v, sizeof v);
-        return v;
-    }
-    size_t left() const { return ok ? static_cast<size_t>(end - at) : 0; }
-    // Every byte read, none left over.
-    bool done() const { return ok && at == end; }
+struct In : plat::ByteReader {
+    using ByteReader::ByteReader;
     // The code as the server writes it: eight symbols of the alphabet, upper case.
-    bool get_code(RoomCode* code) {
-        uint8_t text[kCodeLength];
-        if (!take(text, sizeof text)) return false;
+    RoomCode get_code() {
+        uint8_t text[kCodeLength] = {};
+        take(text, sizeof text);
         uint64_t value = 0;
         for (uint8_t c : text) {
             const char* p = c ? std::strchr(kAlphabet, c) : nullptr;
-            if (!p) return ok = false;
+            if (!p) return fail(), RoomCode{};
             value = value << 5 | static_cast<uint64_t>(p - kAlphabet);
         }
-        code->value = value;
-        return true;
+        return RoomCode{value};
     }
 };
 
 bool printable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
 // What a player may send: a press, a release or a key.
-bool player_input(uint32_t message) {
-    return message == plat::WM_LBUTTONDOWN || message == plat::WM_LBUTTONUP || message == plat::WM_KEYDOWN;
+bool player_input(const GameInput& m) {
+    return m.kind == InputKind::kPress || m.kind == InputKind::kRelease || m.kind == InputKind::kKey;
 }
 
 // What a frame may hold: the presses and releases a room took, and sides changing hands.
-bool frame_input(uint32_t message) {
-    return message == plat::WM_LBUTTONDOWN || message == plat::WM_LBUTTONUP || message == plat::WM_SIDE;
+bool frame_input(const GameInput& m) {
+    if (m.side >= kMaxPlayers) return false;
+    return m.kind == InputKind::kPress || m.kind == InputKind::kRelease ||
+           (m.kind == InputKind::kSideHanded && m.code <= 1);
 }
 
 }  // namespace
@@ -161,90 +132,89 @@ bool is_zero(const Token& token) {
     return true;
 }
 
-std::vector<uint8_t> encode(const Create& m) {
-    Out out(kCreate, 4);
+std::vector<uint8_t> encode(const ClientCreate& m) {
+    Out out(m.kType, m.kSize);
     out.put(m.version);
-    return std::move(out.bytes);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Join& m) {
-    Out out(kJoin, 28);
+std::vector<uint8_t> encode(const ClientJoin& m) {
+    Out out(m.kType, m.kSize);
     out.put(m.version);
     out.put_code(m.code);
     out.put_bytes(m.token.data(), m.token.size());
-    return std::move(out.bytes);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Input& m) {
-    Out out(kInput, 12);
-    out.put(m.message), out.put(m.wParam), out.put(m.lParam);
-    return std::move(out.bytes);
+std::vector<uint8_t> encode(const ClientInput& m) {
+    Out out(m.kType, m.kSize);
+    write_input(out, m.input);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Hash& m) {
-    Out out(kHash, 12);
+std::vector<uint8_t> encode(const ClientHash& m) {
+    Out out(m.kType, m.kSize);
     out.put(m.tick), out.put(m.hash);
-    return std::move(out.bytes);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Welcome& m) {
-    Out out(kWelcome, 26);
+std::vector<uint8_t> encode(const ServerWelcome& m) {
+    Out out(m.kType, m.kSize);
     out.put_code(m.code);
-    out.put(m.side), out.put(static_cast<uint8_t>(m.creator ? 1 : 0));
+    out.put(m.side), out.put(m.creator);
     out.put_bytes(m.token.data(), m.token.size());
-    return std::move(out.bytes);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Snapshot& m) {
-    Out out(kSnapshot, 4 + m.bytes.size());
+std::vector<uint8_t> encode(const ServerSnapshot& m) {
+    Out out(m.kType, m.kHeadSize + m.bytes.size());
     out.put(m.tick);
     out.put_bytes(m.bytes.data(), m.bytes.size());
-    return std::move(out.bytes);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Frame& m) {
-    Out out(kFrame, 6 + 12 * m.inputs.size());
+std::vector<uint8_t> encode(const ServerFrame& m) {
+    Out out(m.kType, m.size(m.inputs.size()));
     out.put(m.tick), out.put(static_cast<uint16_t>(m.inputs.size()));
-    for (const Input& input : m.inputs) out.put(input.message), out.put(input.wParam), out.put(input.lParam);
-    return std::move(out.bytes);
+    for (const GameInput& input : m.inputs) write_input(out, input);
+    return out.take();
 }
 
-std::vector<uint8_t> encode(const Refuse& m) {
+std::vector<uint8_t> encode(const ServerRefuse& m) {
     std::string text = m.reason.substr(0, kMaxReason);
     for (char& c : text)
         if (!printable(static_cast<uint8_t>(c))) c = '?';
-    Out out(kRefuse, 1 + text.size());
+    Out out(m.kType, m.kHeadSize + text.size());
     out.put(static_cast<uint8_t>(text.size()));
     out.put_bytes(text.data(), text.size());
-    return std::move(out.bytes);
+    return out.take();
 }
 
-std::optional<ToServer> decode_to_server(const uint8_t* data, size_t size) {
-    if (size == 0 || size > kMaxMessage) return std::nullopt;
-    In in{data + 1, data + size};
-    switch (data[0]) {
-        case kCreate: {
-            Create m;
+namespace {
+
+std::optional<ToServer> decode_server_message(MessageType type, In& in) {
+    switch (type) {
+        case MessageType::kClientCreate: {
+            ClientCreate m;
             m.version = in.get<uint32_t>();
             if (in.done()) return m;
             break;
         }
-        case kJoin: {
-            Join m;
+        case MessageType::kClientJoin: {
+            ClientJoin m;
             m.version = in.get<uint32_t>();
-            in.get_code(&m.code);
+            m.code = in.get_code();
             in.take(m.token.data(), m.token.size());
             if (in.done()) return m;
             break;
         }
-        case kInput: {
-            Input m;
-            m.message = in.get<uint32_t>(), m.wParam = in.get<uint32_t>(), m.lParam = in.get<int32_t>();
-            if (in.done() && player_input(m.message)) return m;
+        case MessageType::kClientInput: {
+            ClientInput m{read_input(in)};
+            if (in.done() && player_input(m.input)) return m;
             break;
         }
-        case kHash: {
-            Hash m;
+        case MessageType::kClientHash: {
+            ClientHash m;
             m.tick = in.get<uint32_t>(), m.hash = in.get<uint64_t>();
             if (in.done()) return m;
             break;
@@ -254,52 +224,65 @@ std::optional<ToServer> decode_to_server(const uint8_t* data, size_t size) {
     return std::nullopt;
 }
 
-std::optional<ToClient> decode_to_client(const uint8_t* data, size_t size) {
-    if (size == 0 || size > kMaxMessage) return std::nullopt;
-    In in{data + 1, data + size};
-    switch (data[0]) {
-        case kWelcome: {
-            Welcome m;
-            in.get_code(&m.code);
+std::optional<ToClient> decode_client_message(MessageType type, In& in) {
+    switch (type) {
+        case MessageType::kServerWelcome: {
+            ServerWelcome m;
+            m.code = in.get_code();
             m.side = in.get<uint8_t>();
-            auto creator = in.get<uint8_t>();
-            m.creator = creator == 1;
+            m.creator = in.get<bool>();
             in.take(m.token.data(), m.token.size());
-            if (in.done() && m.side < kMaxPlayers && creator <= 1 && !is_zero(m.token)) return m;
+            if (in.done() && m.side < kMaxPlayers && !is_zero(m.token)) return m;
             break;
         }
-        case kSnapshot: {
-            Snapshot m;
+        case MessageType::kServerSnapshot: {
+            ServerSnapshot m;
             m.tick = in.get<uint32_t>();
-            if (in.left() == 0) break;
-            m.bytes.assign(in.at, in.end);
+            size_t left = in.left();
+            const uint8_t* bytes = in.span(left);
+            if (!bytes || left == 0) break;
+            m.bytes.assign(bytes, bytes + left);
             return m;
         }
-        case kFrame: {
-            Frame m;
+        case MessageType::kServerFrame: {
+            ServerFrame m;
             m.tick = in.get<uint32_t>();
             auto count = in.get<uint16_t>();
-            if (count > kMaxFrameInputs || in.left() != 12u * count) break;
+            if (count > kMaxFrameInputs || in.left() != kInputBytes * count) break;
             m.inputs.resize(count);
-            for (Input& input : m.inputs) {
-                input.message = in.get<uint32_t>(), input.wParam = in.get<uint32_t>(), input.lParam = in.get<int32_t>();
-                if (!frame_input(input.message)) return std::nullopt;
+            for (GameInput& input : m.inputs) {
+                input = read_input(in);
+                if (!frame_input(input)) return std::nullopt;
             }
             if (in.done()) return m;
             break;
         }
-        case kRefuse: {
-            Refuse m;
+        case MessageType::kServerRefuse: {
+            ServerRefuse m;
             auto length = in.get<uint8_t>();
-            if (!in.ok || length > kMaxReason || in.left() != length) break;
-            for (const uint8_t* p = in.at; p < in.end; p++)
-                if (!printable(*p)) return std::nullopt;
-            m.reason.assign(in.at, in.end);
+            if (!in.ok() || length > kMaxReason || in.left() != length) break;
+            const uint8_t* text = in.span(length);
+            if (!std::all_of(text, text + length, printable)) break;
+            m.reason.assign(text, text + length);
             return m;
         }
         default: break;
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ToServer> decode_to_server(const uint8_t* data, size_t size) {
+    if (size == 0 || size > kMaxMessage) return std::nullopt;
+    In in(data + kTypeSize, size - kTypeSize);
+    return decode_server_message(static_cast<MessageType>(data[0]), in);
+}
+
+std::optional<ToClient> decode_to_client(const uint8_t* data, size_t size) {
+    if (size == 0 || size > kMaxMessage) return std::nullopt;
+    In in(data + kTypeSize, size - kTypeSize);
+    return decode_client_message(static_cast<MessageType>(data[0]), in);
 }
 
 }  // namespace online

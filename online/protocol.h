@@ -1,6 +1,7 @@
-// The messages of online play and their bytes: one message a WebSocket message, little-endian, its type
-// first (docs/ONLINE.md). Decoding is strict: a message of the wrong length, of an unknown type or with a
-// field out of range is no message at all. Also the room codes and the tokens that seat a player.
+// The messages of online play and their bytes. Every message is one binary WebSocket message: its
+// type in the first byte, then its fields in the order declared here, little-endian, nothing after
+// them. Decoding is strict: a message of the wrong length, of an unknown type or with a field out of
+// range is no message at all. Also the room codes and the tokens that seat a player.
 #pragma once
 
 #include <array>
@@ -12,11 +13,13 @@
 #include <variant>
 #include <vector>
 
+#include "model/input.h"
+
 namespace online {
 
 // Changes whenever the messages, the snapshot or the rules change: client and server must play the
 // same game.
-constexpr uint32_t kProtocolVersion = 1;
+constexpr uint32_t kProtocolVersion = 2;
 
 // No message is longer, a snapshot included; a reason is at most this many characters.
 constexpr size_t kMaxMessage = 256 * 1024;
@@ -25,19 +28,19 @@ constexpr size_t kMaxReason = 200;
 constexpr size_t kMaxFrameInputs = 1024;
 // The sides of a game, and so the players of a room.
 constexpr int kMaxPlayers = 4;
-// Clients report their state's hash at every tick that is a multiple of this.
-constexpr uint32_t kHashTicks = 10;
 
-enum Type : uint8_t {
-    kCreate = 0x01,
-    kJoin = 0x02,
-    kInput = 0x03,
-    kHash = 0x04,
-    kWelcome = 0x81,
-    kSnapshot = 0x82,
-    kFrame = 0x83,
-    kRefuse = 0x84,
+// The first byte of a message: client to server below 0x80, server to client from 0x80.
+enum class MessageType : uint8_t {
+    kClientCreate = 0x01,
+    kClientJoin = 0x02,
+    kClientInput = 0x03,
+    kClientHash = 0x04,
+    kServerWelcome = 0x81,
+    kServerSnapshot = 0x82,
+    kServerFrame = 0x83,
+    kServerRefuse = 0x84,
 };
+constexpr size_t kTypeSize = sizeof(MessageType);
 
 // 16 random bytes that take a player's seat back after a drop; all zeros asks for a new seat.
 using Token = std::array<uint8_t, 16>;
@@ -63,63 +66,91 @@ RoomCode new_code();
 Token new_token();
 bool is_zero(const Token& token);
 
-// A player's press, release or key, or a side changing hands, as the window procedure takes it. A
-// player sends presses, releases and keys; a frame holds presses, releases and sides changing hands.
-struct Input {
-    uint32_t message = 0;
-    uint32_t wParam = 0;
-    int32_t lParam = 0;
-    bool operator==(const Input&) const = default;
+// --- Client to server -------------------------------------------------------------------------
+
+// Asks for a new room, whose creator the sender is. Answered with ServerWelcome, or ServerRefuse.
+struct ClientCreate {
+    static constexpr MessageType kType = MessageType::kClientCreate;
+    uint32_t version = kProtocolVersion;  // the client's kProtocolVersion; another is refused
+    static constexpr size_t kSize = kTypeSize + sizeof version;
 };
 
-// Client to server.
-struct Create {
-    uint32_t version = kProtocolVersion;
-};
-struct Join {
-    uint32_t version = kProtocolVersion;
-    RoomCode code;
-    Token token{};
-};
-struct Hash {
-    uint32_t tick = 0;
-    uint64_t hash = 0;
+// Asks for a seat in the room of the code. Answered with ServerWelcome, or ServerRefuse.
+struct ClientJoin {
+    static constexpr MessageType kType = MessageType::kClientJoin;
+    uint32_t version = kProtocolVersion;  // the client's kProtocolVersion; another is refused
+    RoomCode code;                        // kCodeLength symbols of the alphabet, upper case, no dash
+    Token token{};                        // a seat's token takes that seat back; all zeros a new seat
+    static constexpr size_t kSize = kTypeSize + sizeof version + kCodeLength + sizeof(Token);
 };
 
-// Server to client.
-struct Welcome {
-    RoomCode code;
-    uint8_t side = 0;
-    bool creator = false;
-    Token token{};
+// The player's press, release or key. The room decides whether its game takes it; a taken input comes
+// back in the next ServerFrame. Only presses, releases and keys decode.
+struct ClientInput {
+    static constexpr MessageType kType = MessageType::kClientInput;
+    GameInput input;  // kInputBytes, no tick; the side is the room's to say, 0 here
+    static constexpr size_t kSize = kTypeSize + kInputBytes;
 };
-// The room's game at the tick: the client's game becomes it.
-struct Snapshot {
-    uint32_t tick = 0;
-    std::vector<uint8_t> bytes;
+
+// The client's state hash after the frame of every tick that is a multiple of replay::kCheckpointTicks.
+struct ClientHash {
+    static constexpr MessageType kType = MessageType::kClientHash;
+    uint32_t tick = 0;  // the frame's tick
+    uint64_t hash = 0;  // replay::state_hash() after it
+    static constexpr size_t kSize = kTypeSize + sizeof tick + sizeof hash;
 };
-// The inputs, in order, then one tick; the client's game is then at the tick.
-struct Frame {
-    uint32_t tick = 0;
-    std::vector<Input> inputs;
+
+// --- Server to client -------------------------------------------------------------------------
+
+// The sender is seated.
+struct ServerWelcome {
+    static constexpr MessageType kType = MessageType::kServerWelcome;
+    RoomCode code;         // the room's, as in ClientJoin
+    uint8_t side = 0;      // the player's side, below kMaxPlayers
+    bool creator = false;  // one byte, 0 or 1: the player made the room
+    Token token{};         // takes the seat back after a drop; never all zeros
+    static constexpr size_t kSize = kTypeSize + kCodeLength + sizeof side + sizeof creator + sizeof(Token);
 };
+
+// The room's game at the tick: the client's game becomes it. Sent at the first tick after
+// ServerWelcome, and again when the client's hash differed from the room's.
+struct ServerSnapshot {
+    static constexpr MessageType kType = MessageType::kServerSnapshot;
+    uint32_t tick = 0;           // the room's tick; frame tick + 1 follows
+    std::vector<uint8_t> bytes;  // the rest of the message, not empty: replay::take_snapshot()
+    static constexpr size_t kHeadSize = kTypeSize + sizeof tick;
+};
+
+// The inputs the room took, in order, then one tick; the client's game is then at the tick.
+struct ServerFrame {
+    static constexpr MessageType kType = MessageType::kServerFrame;
+    uint32_t tick = 0;  // always one more than the last frame's or snapshot's
+    // A u16 count, at most kMaxFrameInputs, then the inputs, kInputBytes each, no tick: presses and
+    // releases with the side that made them, and sides handed over (side below kMaxPlayers, code 0 or 1).
+    std::vector<GameInput> inputs;
+    static constexpr size_t kHeadSize = kTypeSize + sizeof tick + sizeof(uint16_t);
+    static constexpr size_t size(size_t inputs) { return kHeadSize + inputs * kInputBytes; }
+};
+
 // Why the server will not go on; it closes the connection after.
-struct Refuse {
-    std::string reason;
+struct ServerRefuse {
+    static constexpr MessageType kType = MessageType::kServerRefuse;
+    std::string reason;  // a u8 length, then at most kMaxReason characters of printable ASCII
+    static constexpr size_t kHeadSize = kTypeSize + sizeof(uint8_t);
 };
 
-using ToServer = std::variant<Create, Join, Input, Hash>;
-using ToClient = std::variant<Welcome, Snapshot, Frame, Refuse>;
+using ToServer = std::variant<ClientCreate, ClientJoin, ClientInput, ClientHash>;
+using ToClient = std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse>;
 
-std::vector<uint8_t> encode(const Create& m);
-std::vector<uint8_t> encode(const Join& m);
-std::vector<uint8_t> encode(const Input& m);
-std::vector<uint8_t> encode(const Hash& m);
-std::vector<uint8_t> encode(const Welcome& m);
-std::vector<uint8_t> encode(const Snapshot& m);
-std::vector<uint8_t> encode(const Frame& m);
+std::vector<uint8_t> encode(const ClientCreate& m);
+std::vector<uint8_t> encode(const ClientJoin& m);
+std::vector<uint8_t> encode(const ClientInput& m);
+std::vector<uint8_t> encode(const ClientHash& m);
+std::vector<uint8_t> encode(const ServerWelcome& m);
+std::vector<uint8_t> encode(const ServerSnapshot& m);
+std::vector<uint8_t> encode(const ServerFrame& m);
 // A reason longer than kMaxReason is cut, and characters outside printable ASCII become '?'.
-std::vector<uint8_t> encode(const Refuse& m);
+std::vector<uint8_t> encode(const ServerRefuse& m);
 
 // Nothing when the bytes are not exactly one message of that direction.
 std::optional<ToServer> decode_to_server(const uint8_t* data, size_t size);

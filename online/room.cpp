@@ -1,6 +1,7 @@
 // A room's game and the rules of who may act in it.
 #include "online/room.h"
 
+#include "main/main.h"
 #include "model/globals.h"
 #include "model/layout.h"
 #include "platform/window.h"
@@ -10,9 +11,6 @@ namespace online {
 
 namespace {
 
-// The intro lets a click through once its last line is shown, after 20 ticks.
-constexpr int kIntroTicks = 20;
-constexpr int kIntroX = 300, kIntroY = 200;
 // Inputs waiting for the next frame beyond which a room takes no more, from its players or from
 // anyone joining: the sides that may still change hands, four at a leave, fit in the rest.
 constexpr size_t kBusy = kMaxFrameInputs - 64;
@@ -23,20 +21,17 @@ Room::Room(const GameHooks& hooks) : hooks_(hooks) {}
 
 Room::~Room() {
     if (!open_) return;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     plat::Window* window = hwnd;
     plat::destroy_window(window);
     hwnd = nullptr;
 }
 
 bool Room::open() {
-    game_.enter();
+    replay::Game::Scope entered(game_);
     if (!hooks_.open || !hooks_.open()) return false;
     open_ = true;
-    for (int i = 0; i < kIntroTicks * 10 && !(timer_mode == MODE_INTRO && introover); i++)
-        hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
-    hooks_.deliver(plat::WM_LBUTTONDOWN, 1, plat::make_lparam(kIntroX, kIntroY));
-    hooks_.deliver(plat::WM_LBUTTONUP, 0, plat::make_lparam(kIntroX, kIntroY));
+    skipintro();
     uint16_t start = 0;
     random_bytes(&start, sizeof start);
     seed = start;
@@ -65,7 +60,7 @@ int Room::find(const Token& token) const {
 void Room::arrive(int side) {
     if (side < 0 || side >= kMaxPlayers || !seats_[side].taken) return;
     seats_[side].connected = true;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     hand(side, false);
 }
 
@@ -73,7 +68,7 @@ void Room::leave(int side) {
     if (side < 0 || side >= kMaxPlayers) return;
     seats_[side].connected = false;
     if (pressed_by_ == side) pressed_by_ = -1;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     settle();
 }
 
@@ -97,12 +92,17 @@ int Room::players() const {
     return n;
 }
 
-void Room::apply(const Input& input) {
-    hooks_.deliver(input.message, input.wParam, input.lParam);
+void Room::apply(const GameInput& input) {
+    plat::Message msg = to_message(input);
+    hooks_.deliver(msg.message, msg.wParam, msg.lParam);
     pending_.push_back(input);
 }
 
-void Room::hand(int side, bool computer) { apply(Input{plat::WM_SIDE, static_cast<uint32_t>(side), computer ? 1 : 0}); }
+void Room::hand(int side, bool computer) {
+    GameInput input;
+    input.side = static_cast<uint8_t>(side), input.kind = InputKind::kSideHanded, input.code = computer ? 1 : 0;
+    apply(input);
+}
 
 // No person's side without its player: the creator may still make a seated side the computer's on
 // the title screen, but a side no one connected holds is never left waiting for a person.
@@ -123,34 +123,36 @@ bool Room::takes_press(int side, int x, int y) {
     }
 }
 
-bool Room::offer(int side, const Input& input) {
+bool Room::offer(int side, const GameInput& input) {
     if (!open_ || !connected(side) || busy()) return false;
-    game_.enter();
-    auto bits = static_cast<uint32_t>(input.lParam);
+    replay::Game::Scope entered(game_);
     bool taken = false;
-    if (input.message == plat::WM_LBUTTONDOWN) {
-        taken = takes_press(side, static_cast<int>(bits & 0xFFFFu), static_cast<int>(bits >> 16));
+    if (input.kind == InputKind::kPress) {
+        taken = takes_press(side, input.x, input.y);
         if (taken) pressed_by_ = side;
-    } else if (input.message == plat::WM_LBUTTONUP) {
+    } else if (input.kind == InputKind::kRelease) {
         taken = pressed_by_ == side;
         if (taken) pressed_by_ = -1;
     }
     // Keys are dropped: fast play is each player's own pace. So is everything else a client may send.
     if (!taken) return false;
     bool title = timer_mode == MODE_TITLE;
-    apply(input);
+    GameInput made = input;
+    made.side = static_cast<uint8_t>(side);
+    apply(made);
     // The creator's clicks on the player boxes may have made a side no one plays a person's.
     if (title) settle();
     return true;
 }
 
-Frame Room::step() {
-    game_.enter();
+ServerFrame Room::step() {
+    replay::Game::Scope entered(game_);
     bool title = timer_mode == MODE_TITLE;
     hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
     tick_++;
-    if (tick_ % kHashTicks == 0) hashes_[(tick_ / kHashTicks) % kKept] = {tick_, replay::state_hash()};
-    Frame frame{tick_, std::move(pending_)};
+    if (tick_ % replay::kCheckpointTicks == 0)
+        hashes_[(tick_ / replay::kCheckpointTicks) % kKept] = {tick_, replay::state_hash()};
+    ServerFrame frame{tick_, std::move(pending_)};
     pending_.clear();
     // Back at the title after a game: a player who joined during it onto a side beyond the game's is
     // brought into the next one. The inputs go into the next frame.
@@ -162,13 +164,13 @@ Frame Room::step() {
 }
 
 std::vector<uint8_t> Room::snapshot() {
-    game_.enter();
+    replay::Game::Scope entered(game_);
     return replay::take_snapshot();
 }
 
 Room::Check Room::check(uint32_t tick, uint64_t hash, uint64_t* ours) const {
-    if (tick == 0 || tick % kHashTicks != 0) return Check::kUnknown;
-    const auto& kept = hashes_[(tick / kHashTicks) % kKept];
+    if (tick == 0 || tick % replay::kCheckpointTicks != 0) return Check::kUnknown;
+    const auto& kept = hashes_[(tick / replay::kCheckpointTicks) % kKept];
     if (kept.first != tick) return Check::kUnknown;
     if (ours) *ours = kept.second;
     return kept.second == hash ? Check::kMatch : Check::kDiffers;

@@ -58,10 +58,10 @@ public:
 
     // An input from the player of the side: true when the game takes it, which it does at once; it is
     // in the next frame.
-    bool offer(int side, const Input& input);
+    bool offer(int side, const GameInput& input);
 
     // The inputs taken since the last tick, then the next tick: the frame every client plays.
-    Frame step();
+    ServerFrame step();
     uint32_t tick() const { return tick_; }
     // The game as it is now; between two ticks only at a tick's end, so that the snapshot of tick T is
     // followed by frame T + 1.
@@ -74,8 +74,7 @@ public:
     // Runs f with the room's game entered: a look at its globals.
     template <typename F>
     auto in(F f) {
-        game_.enter();
-        return f();
+        return game_.in(f);
     }
 
 private:
@@ -84,7 +83,7 @@ private:
         bool connected = false;
         Token token{};
     };
-    void apply(const Input& input);
+    void apply(const GameInput& input);
     void hand(int side, bool computer);
     void settle();
     bool takes_press(int side, int x, int y);
@@ -93,7 +92,7 @@ private:
     replay::Game game_;
     bool open_ = false;
     std::array<Seat, kMaxPlayers> seats_{};
-    std::vector<Input> pending_;
+    std::vector<GameInput> pending_;
     int pressed_by_ = -1;  // the side whose press was taken last; its release is taken too
     uint32_t tick_ = 0;
     static constexpr size_t kKept = 256;

@@ -94,13 +94,7 @@ Token kept_token(const std::vector<KeptSeat>& seats, RoomCode code, const std::s
     return Token{};
 }
 
-std::string seats_path() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/vantor/rooms";
-    const char* home = std::getenv("HOME");
-    if (home && home[0]) return std::string(home) + "/.local/share/vantor/rooms";
-    return std::string();
-}
+std::string seats_path() { return plat::data_path("vantor/rooms"); }
 
 std::vector<KeptSeat> load_seats(const std::string& path, std::string* complaint) {
     complaint->clear();

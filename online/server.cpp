@@ -91,9 +91,9 @@ struct ServerCore {
     void serve_http(tcp::socket socket);
     void welcome(Peer& peer);
     void handle(const std::shared_ptr<Peer>& peer, const ToServer& message);
-    void create(const std::shared_ptr<Peer>& peer, const Create& m);
-    void join(const std::shared_ptr<Peer>& peer, const Join& m);
-    void hash(Peer& peer, const Hash& m);
+    void create(const std::shared_ptr<Peer>& peer, const ClientCreate& m);
+    void join(const std::shared_ptr<Peer>& peer, const ClientJoin& m);
+    void hash(Peer& peer, const ClientHash& m);
     void seat(const std::shared_ptr<Peer>& peer, Table& table, int side, bool back);
     void leave(Peer& peer, const std::string& why);
     void start_clock(Table& table);
@@ -165,7 +165,7 @@ public:
         if (closing_ || closed_) return;
         server_.refusals++;
         server_.log("refused " + where + (room.empty() ? "" : " in room " + room) + ": " + reason);
-        send(share(encode(Refuse{reason})));
+        send(share(encode(ServerRefuse{reason})));
         closing_ = true;
     }
 
@@ -343,22 +343,22 @@ void ServerCore::welcome(Peer& peer) {
 }
 
 void ServerCore::handle(const std::shared_ptr<Peer>& peer, const ToServer& message) {
-    if (const auto* m = std::get_if<Create>(&message)) {
+    if (const auto* m = std::get_if<ClientCreate>(&message)) {
         if (peer->table) return peer->drop("a second create or join");
         return create(peer, *m);
     }
-    if (const auto* m = std::get_if<Join>(&message)) {
+    if (const auto* m = std::get_if<ClientJoin>(&message)) {
         if (peer->table) return peer->drop("a second create or join");
         return join(peer, *m);
     }
     if (!peer->table) return peer->drop("an input or hash before joining a room");
-    if (const auto* m = std::get_if<Hash>(&message)) return hash(*peer, *m);
+    if (const auto* m = std::get_if<ClientHash>(&message)) return hash(*peer, *m);
     if (!peer->input_bucket.take()) return peer->drop("too many inputs");
-    if (peer->table->room.offer(peer->side, std::get<Input>(message))) inputs++;
+    if (peer->table->room.offer(peer->side, std::get<ClientInput>(message).input)) inputs++;
     else ignored++;
 }
 
-void ServerCore::create(const std::shared_ptr<Peer>& peer, const Create& m) {
+void ServerCore::create(const std::shared_ptr<Peer>& peer, const ClientCreate& m) {
     if (m.version != kProtocolVersion)
         return peer->refuse("this server speaks version " + std::to_string(kProtocolVersion));
     if (tables.size() >= options.max_rooms) return peer->refuse("the server is full: no room for another game");
@@ -373,7 +373,7 @@ void ServerCore::create(const std::shared_ptr<Peer>& peer, const Create& m) {
     seat(peer, t, t.room.seat(new_token()), false);
 }
 
-void ServerCore::join(const std::shared_ptr<Peer>& peer, const Join& m) {
+void ServerCore::join(const std::shared_ptr<Peer>& peer, const ClientJoin& m) {
     if (m.version != kProtocolVersion)
         return peer->refuse("this server speaks version " + std::to_string(kProtocolVersion));
     auto it = tables.find(m.code.value);
@@ -392,7 +392,7 @@ void ServerCore::join(const std::shared_ptr<Peer>& peer, const Join& m) {
     seat(peer, t, side, false);
 }
 
-// The peer takes the side: Welcome now, the game's snapshot at the next tick, frames after.
+// The peer takes the side: ServerWelcome now, the game's snapshot at the next tick, frames after.
 void ServerCore::seat(const std::shared_ptr<Peer>& peer, Table& table, int side, bool back) {
     peer->table = &table;
     peer->side = side;
@@ -400,14 +400,14 @@ void ServerCore::seat(const std::shared_ptr<Peer>& peer, Table& table, int side,
     peer->wants_snapshot = true;
     table.peers[side] = peer;
     table.room.arrive(side);
-    peer->send(share(encode(Welcome{table.code, static_cast<uint8_t>(side), side == 0, table.room.token(side)})));
+    peer->send(share(encode(ServerWelcome{table.code, static_cast<uint8_t>(side), side == 0, table.room.token(side)})));
     count_players();
     const char* what = back ? "rejoined" : side == 0 ? "created" : "joined";
     log("room " + peer->room + " " + what + ", side " + std::to_string(side) + " from " + peer->where);
     start_clock(table);
 }
 
-void ServerCore::hash(Peer& peer, const Hash& m) {
+void ServerCore::hash(Peer& peer, const ClientHash& m) {
     // Hashes made before the last snapshot came in, or while one is on its way, say nothing new.
     if (peer.wants_snapshot || m.tick <= peer.synced_tick) return;
     uint64_t ours = 0;
@@ -467,7 +467,7 @@ void ServerCore::arm(Table& table) {
 }
 
 void ServerCore::tick(Table& table) {
-    Frame frame = table.room.step();
+    ServerFrame frame = table.room.step();
     frames++;
     Bytes frame_bytes = share(encode(frame));
     Bytes snapshot;
@@ -477,7 +477,7 @@ void ServerCore::tick(Table& table) {
             peer->send(frame_bytes);
             continue;
         }
-        if (!snapshot) snapshot = share(encode(Snapshot{frame.tick, table.room.snapshot()}));
+        if (!snapshot) snapshot = share(encode(ServerSnapshot{frame.tick, table.room.snapshot()}));
         if (snapshot->size() > kMaxMessage) {
             peer->refuse("the game is too large to send");
             continue;

@@ -91,15 +91,15 @@ Address to_room(Address server, const std::string& room) {
 
 std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver deliver, Wake wake) {
     return std::unique_ptr<Session>(
-        new Session(to_room(server, "new"), encode(Create{}), std::move(deliver), std::move(wake)));
+        new Session(to_room(server, "new"), encode(ClientCreate{}), std::move(deliver), std::move(wake)));
 }
 
 std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, const Token& token,
                                        replay::Deliver deliver, Wake wake) {
     std::string name = show_code(code);
     name.erase(4, 1);
-    return std::unique_ptr<Session>(new Session(to_room(server, name), encode(Join{kProtocolVersion, code, token}),
-                                                std::move(deliver), std::move(wake)));
+    return std::unique_ptr<Session>(new Session(
+        to_room(server, name), encode(ClientJoin{kProtocolVersion, code, token}), std::move(deliver), std::move(wake)));
 }
 
 void Session::pump() {
@@ -116,34 +116,41 @@ void Session::pump() {
 }
 
 void Session::apply(const ToClient& message) {
-    if (const auto* welcome = std::get_if<Welcome>(&message)) {
+    if (const auto* welcome = std::get_if<ServerWelcome>(&message)) {
         welcomed_ = true;
         code_ = welcome->code;
         side_ = welcome->side;
         creator_ = welcome->creator;
         token_ = welcome->token;
-    } else if (const auto* snapshot = std::get_if<Snapshot>(&message)) {
+    } else if (const auto* snapshot = std::get_if<ServerSnapshot>(&message)) {
         std::string why;
         if (!replay::restore_snapshot(snapshot->bytes.data(), snapshot->bytes.size(), &why))
             return lose("the room's game cannot be played here: " + why);
         playing_ = true;
         tick_ = snapshot->tick;
         snapshots_++;
-    } else if (const auto* frame = std::get_if<Frame>(&message)) {
+    } else if (const auto* frame = std::get_if<ServerFrame>(&message)) {
         if (!playing_) return;
         if (frame->tick != tick_ + 1) return lose("the server's frames came out of order");
-        for (const Input& input : frame->inputs) deliver_(input.message, input.wParam, input.lParam);
+        for (const GameInput& input : frame->inputs) {
+            plat::Message msg = to_message(input);
+            deliver_(msg.message, msg.wParam, msg.lParam);
+        }
         deliver_(plat::WM_TIMER, TIMER_ID, 0);
         tick_ = frame->tick;
-        if (tick_ % kHashTicks == 0) net_->send(encode(Hash{tick_, replay::state_hash()}));
-    } else if (const auto* refuse = std::get_if<Refuse>(&message)) {
+        if (tick_ % replay::kCheckpointTicks == 0) net_->send(encode(ClientHash{tick_, replay::state_hash()}));
+    } else if (const auto* refuse = std::get_if<ServerRefuse>(&message)) {
         reason_ = refuse->reason;
     }
 }
 
 void Session::send_input(uint32_t message, uint32_t wParam, int32_t lParam) {
     if (lost_ || !playing_) return;
-    net_->send(encode(Input{message, wParam, lParam}));
+    ClientInput m;
+    bool player =
+        to_input(message, wParam, lParam, 0, 0, &m.input) &&
+        (m.input.kind == InputKind::kPress || m.input.kind == InputKind::kRelease || m.input.kind == InputKind::kKey);
+    if (player) net_->send(encode(m));
 }
 
 void Session::lose(const std::string& why) {

@@ -126,13 +126,21 @@ bool write_file(const std::string& name, const std::string& text, std::string* e
     return true;
 }
 
-std::string config_path(const std::string& name) {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    // An empty or relative XDG_CONFIG_HOME is to be ignored.
+namespace {
+
+// $variable/name, else $HOME/under/name; an empty or relative $variable is to be ignored.
+std::string xdg_path(const char* variable, const char* under, const std::string& name) {
+    const char* xdg = std::getenv(variable);
     if (xdg && xdg[0] == '/') return std::string(xdg) + "/" + name;
     const char* home = std::getenv("HOME");
-    if (home && home[0]) return std::string(home) + "/.config/" + name;
+    if (home && home[0]) return std::string(home) + "/" + under + "/" + name;
     return std::string();
 }
+
+}  // namespace
+
+std::string config_path(const std::string& name) { return xdg_path("XDG_CONFIG_HOME", ".config", name); }
+
+std::string data_path(const std::string& name) { return xdg_path("XDG_DATA_HOME", ".local/share", name); }
 
 }  // namespace plat

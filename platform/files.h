@@ -28,5 +28,8 @@ bool write_file(const std::string& name, const std::string& text, std::string* e
 // Where the player's configuration file of that name belongs: $XDG_CONFIG_HOME/name, else
 // $HOME/.config/name; empty when neither is set.
 std::string config_path(const std::string& name);
+// Where the player's data file or folder of that name belongs: $XDG_DATA_HOME/name, else
+// $HOME/.local/share/name; empty when neither is set.
+std::string data_path(const std::string& name);
 
 }  // namespace plat

@@ -4,13 +4,16 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/context.h"
+
 namespace plat {
 
 namespace {
 
 constexpr int kMaxSide = 16384;
 
-thread_local bool t_layered = false;
+thread_local GameContext t_own;
+thread_local GameContext* t_context = &t_own;
 
 // Pixels of a shared bitmap are read by other games, perhaps on other threads, at this very moment.
 void check_writable(const Bitmap* bitmap) {
@@ -121,9 +124,13 @@ Bitmap* create_layered(Bitmap* base) {
     return bitmap;
 }
 
-void set_layered_pictures(bool on) { t_layered = on; }
+GameContext& game_context() { return *t_context; }
 
-bool layered_pictures() { return t_layered; }
+void use_game_context(GameContext* context) { t_context = context ? context : &t_own; }
+
+void set_layered_pictures(bool on) { t_context->layered = on; }
+
+bool layered_pictures() { return t_context->layered; }
 
 const Colour* read_row(const Bitmap* bitmap, int y, Colour* scratch) {
     if (!bitmap->base) return &bitmap->pixels[static_cast<size_t>(y) * bitmap->width];

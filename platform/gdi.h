@@ -56,8 +56,8 @@ Bitmap* share_bitmap(Bitmap* bitmap);
 
 // A bitmap that reads as base, which it shares, until drawn on; null for a null or layered base.
 Bitmap* create_layered(Bitmap* base);
-// Whether this thread's games make the map with its icons as a layered bitmap over the map: a server's
-// rooms, whose pictures no one reads pixel by pixel. Off unless set.
+// Whether the running game (platform/context.h) makes the map with its icons as a layered bitmap over
+// the map: a server's rooms, whose pictures no one reads pixel by pixel. Off unless set.
 void set_layered_pictures(bool on);
 bool layered_pictures();
 // Row y of the bitmap, 0 <= y < height: its own pixels, or a layered bitmap's gathered into scratch,

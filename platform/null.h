@@ -9,8 +9,9 @@ namespace plat {
 
 struct Window;
 
-// Whether windows this thread opens from now on have a picture (they do unless told otherwise). A
-// window without one draws nothing: a server's rooms, which no one looks at, save its memory.
+// Whether windows the running game (platform/context.h) opens from now on have a picture (they do
+// unless told otherwise). A window without one draws nothing: a server's rooms, which no one looks at,
+// save its memory.
 void set_window_pictures(bool pictures);
 
 // The caption the game last gave the off-screen window.

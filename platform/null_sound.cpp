@@ -1,6 +1,7 @@
 // Headless sound: records the name of each sound that starts and plays nothing.
 #include <atomic>
 
+#include "platform/context.h"
 #include "platform/null.h"
 #include "platform/sound.h"
 
@@ -8,23 +9,22 @@ namespace plat {
 
 namespace {
 
-// Each thread's games have a log of their own.
 SoundObserver g_observer = nullptr;
-thread_local std::vector<std::string> g_log;
 std::atomic<bool> g_on{true};
 
 }  // namespace
 
 void set_sound_observer(SoundObserver observer) { g_observer = observer; }
 
-const std::vector<std::string>& sound_log() { return g_log; }
+// Each game has a log of its own.
+const std::vector<std::string>& sound_log() { return game_context().sounds; }
 
-void clear_sound_log() { g_log.clear(); }
+void clear_sound_log() { game_context().sounds.clear(); }
 
 void sound_open() {}
 
 void sound_play(const char* name, const unsigned char* /*wav*/, size_t /*size*/) {
-    g_log.emplace_back(name);
+    game_context().sounds.emplace_back(name);
     if (g_observer) g_observer(name);
 }
 

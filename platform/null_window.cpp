@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/context.h"
 #include "platform/null.h"
 #include "platform/window.h"
 
@@ -24,11 +25,9 @@ std::mutex g_class_lock;
 std::string g_class;
 WindowProc g_proc = nullptr;
 
-thread_local bool t_pictures = true;
-
 }  // namespace
 
-void set_window_pictures(bool pictures) { t_pictures = pictures; }
+void set_window_pictures(bool pictures) { game_context().window_pictures = pictures; }
 
 bool register_class(const char* class_name, WindowProc proc) {
     std::lock_guard<std::mutex> hold(g_class_lock);
@@ -47,7 +46,7 @@ Window* create_window(const char* class_name, const char* caption, int width, in
     auto* window = new Window;
     window->caption = caption ? caption : "";
     window->proc = proc;
-    window->client = t_pictures ? create_bitmap(width, height) : nullptr;
+    window->client = game_context().window_pictures ? create_bitmap(width, height) : nullptr;
     window->surface.bitmap = window->client;
     return window;
 }

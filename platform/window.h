@@ -17,8 +17,6 @@ enum : uint32_t {
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
     WM_DROPFILES = 0x0233,  // map files were added to the working directory (the browser's file button)
-    // Online play: a side changes hands. wParam the side, lParam 1 for the computer, 0 for a person.
-    WM_SIDE = 0x8001,
     // Another thread has news for the message loop (wake): the online game's connection.
     WM_WAKE = 0x8002,
 };
@@ -45,6 +43,16 @@ constexpr uint32_t VK_SPACE = 0x20;
 // lParam of a mouse message: x in the low 16 bits, y in the high 16 bits.
 inline int32_t make_lparam(int x, int y) {
     return static_cast<int32_t>((static_cast<uint32_t>(y) << 16) | (static_cast<uint32_t>(x) & 0xFFFFu));
+}
+
+// The point a mouse message's lParam holds, each coordinate 0 to 65535.
+struct MousePoint {
+    int x = 0;
+    int y = 0;
+};
+inline MousePoint lparam_point(int32_t lParam) {
+    auto bits = static_cast<uint32_t>(lParam);
+    return {static_cast<int>(bits & 0xFFFFu), static_cast<int>(bits >> 16)};
 }
 
 // False when the class cannot be registered.

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "replay/hash.h"
 
+#include "platform/bytes.h"
 #include "platform/files.h"
 
 namespace replay {
@@ -25,81 +27,50 @@ constexpr uint32_t kMaxSnapshot = 8u * 1024 * 1024;
 constexpr size_t kMaxFile = 64u * 1024 * 1024;
 constexpr size_t kMaxName = 49;
 
-struct Out {
-    std::vector<uint8_t> bytes;
-    template <typename T>
-    void put(T v) {
-        const auto* p = reinterpret_cast<const uint8_t*>(&v);
-        bytes.insert(bytes.end(), p, p + sizeof v);
-    }
-    void put_bytes(const void* p, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(p);
-        bytes.insert(bytes.end(), b, b + n);
-    }
-};
-
-struct In {
-    const uint8_t* at;
-    const uint8_t* end;
-    bool short_ = false;
-    bool take(void* p, size_t n) {
-        if (short_ || static_cast<size_t>(end - at) < n) return !(short_ = true);
-        std::memcpy(p, at, n);
-        at += n;
-        return true;
-    }
-    template <typename T>
-    T get() {
-        T v{};
-        take(&v, sizeof v);
-        return v;
-    }
-};
+using plat::ByteReader;
+using plat::ByteWriter;
 
 bool refuse(std::string* why, std::string reason) {
     if (why) *why = std::move(reason);
     return false;
 }
 
-bool recorded_message(uint32_t message) { return changes_state(message) && message != plat::WM_TIMER; }
-
 }  // namespace
 
 std::vector<uint8_t> encode_replay(const Recording& game) {
-    Out o;
-    o.put_bytes(kMagic, sizeof kMagic);
+    ByteWriter o(std::vector<uint8_t>(std::begin(kMagic), std::end(kMagic)));
+    o.reserve(64 + game.start.size() + game.inputs.size() * (sizeof(uint32_t) + kInputBytes) +
+              game.checkpoints.size() * sizeof(uint64_t));
     o.put(kReplayVersion);
     std::string name = game.map.substr(0, kMaxName);
     o.put(static_cast<uint8_t>(name.size()));
     o.put_bytes(name.data(), name.size());
-    o.put(static_cast<uint8_t>(game.builtin));
+    o.put(game.builtin);
     o.put(game.map_hash);
     o.put(game.players);
     o.put(game.computer);
-    o.put(static_cast<uint8_t>(game.finished));
+    o.put(game.finished);
     o.put(game.ticks);
     o.put(static_cast<uint32_t>(game.start.size()));
     o.put_bytes(game.start.data(), game.start.size());
     o.put(static_cast<uint32_t>(game.inputs.size()));
-    for (const Input& in : game.inputs) {
+    for (const GameInput& in : game.inputs) {
         o.put(in.tick);
-        o.put(in.message);
-        o.put(in.wParam);
-        o.put(in.lParam);
+        write_input(o, in);
     }
     o.put(static_cast<uint32_t>(game.checkpoints.size()));
     for (uint64_t h : game.checkpoints) o.put(h);
     o.put(game.final_hash);
-    o.put(static_cast<uint64_t>(hash64(o.bytes.data(), o.bytes.size())));
-    return o.bytes;
+    o.put(static_cast<uint64_t>(hash64(o.bytes().data(), o.bytes().size())));
+    return o.take();
 }
 
 bool decode_replay(const uint8_t* data, size_t size, Recording* game, std::string* why) {
     if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0)
         return refuse(why, "it is not a Vantor replay");
-    In in{data + sizeof kMagic, data + size};
+    ByteReader in(data + sizeof kMagic, size - sizeof kMagic);
     auto version = in.get<uint32_t>();
-    if (in.short_) return refuse(why, "it is cut short");
+    if (!in.ok()) return refuse(why, "it is cut short");
     if (version != kReplayVersion)
         return refuse(why, "it is a replay of version " + std::to_string(version) + "; this game plays version " +
                                std::to_string(kReplayVersion));
@@ -111,9 +82,8 @@ bool decode_replay(const uint8_t* data, size_t size, Recording* game, std::strin
 
     Recording g;
     auto name_size = in.get<uint8_t>();
-    std::string name(name_size, '\0');
-    in.take(name.data(), name_size);
-    g.map = name;
+    g.map.resize(name_size);
+    in.take(g.map.data(), name_size);
     g.builtin = in.get<uint8_t>() != 0;
     g.map_hash = in.get<uint64_t>();
     g.players = in.get<uint8_t>();
@@ -121,37 +91,30 @@ bool decode_replay(const uint8_t* data, size_t size, Recording* game, std::strin
     g.finished = in.get<uint8_t>() != 0;
     g.ticks = in.get<uint32_t>();
     auto snapshot_size = in.get<uint32_t>();
-    if (!in.short_ && (g.ticks > kMaxTicks || snapshot_size > kMaxSnapshot || name_size > kMaxName))
+    if (in.ok() && (g.ticks > kMaxTicks || snapshot_size > kMaxSnapshot || name_size > kMaxName))
         return refuse(why, sound ? "it holds a game too long for this version" : "it is damaged");
-    if (!in.short_ && snapshot_size <= static_cast<size_t>(in.end - in.at)) {
-        g.start.assign(in.at, in.at + snapshot_size);
-        in.at += snapshot_size;
-    } else {
-        in.short_ = true;
-    }
+    if (const uint8_t* start = in.span(snapshot_size)) g.start.assign(start, start + snapshot_size);
     auto inputs = in.get<uint32_t>();
-    if (!in.short_ && (inputs > kMaxInputs || static_cast<size_t>(in.end - in.at) / 16 < inputs)) in.short_ = true;
-    for (uint32_t i = 0; i < inputs && !in.short_; i++) {
-        Input x;
-        x.tick = in.get<uint32_t>();
-        x.message = in.get<uint32_t>();
-        x.wParam = in.get<uint32_t>();
-        x.lParam = in.get<int32_t>();
+    if (inputs > kMaxInputs || in.left() / (sizeof(uint32_t) + kInputBytes) < inputs) in.fail();
+    for (uint32_t i = 0; i < inputs && in.ok(); i++) {
+        auto tick = in.get<uint32_t>();
+        GameInput x = read_input(in);
+        x.tick = tick;
         g.inputs.push_back(x);
     }
     auto checkpoints = in.get<uint32_t>();
-    if (!in.short_ && static_cast<size_t>(in.end - in.at) / 8 < checkpoints) in.short_ = true;
-    for (uint32_t i = 0; i < checkpoints && !in.short_; i++) g.checkpoints.push_back(in.get<uint64_t>());
+    if (in.left() / 8 < checkpoints) in.fail();
+    for (uint32_t i = 0; i < checkpoints && in.ok(); i++) g.checkpoints.push_back(in.get<uint64_t>());
     g.final_hash = in.get<uint64_t>();
     in.get<uint64_t>();
-    if (in.short_) return refuse(why, sound ? "it is cut short" : "it is cut short or damaged");
+    if (!in.ok()) return refuse(why, sound ? "it is cut short" : "it is cut short or damaged");
     if (!sound) return refuse(why, "it is damaged (its checksum does not match)");
-    if (in.at != in.end) return refuse(why, "it has bytes after its end");
+    if (!in.done()) return refuse(why, "it has bytes after its end");
 
     // A sound file of this version from some other writer can still make no sense.
     bool ordered = true;
     for (size_t i = 0; i < g.inputs.size(); i++)
-        ordered = ordered && recorded_message(g.inputs[i].message) && g.inputs[i].tick <= g.ticks &&
+        ordered = ordered && known_kind(g.inputs[i].kind) && g.inputs[i].tick <= g.ticks &&
                   (i == 0 || g.inputs[i - 1].tick <= g.inputs[i].tick);
     if (!ordered || g.checkpoints.size() != g.ticks / kCheckpointTicks + 1 || g.players < 2 || g.players > 4)
         return refuse(why, "its game makes no sense");
@@ -181,13 +144,7 @@ bool write_replay(const std::string& path, const Recording& game, std::string* w
     return true;
 }
 
-std::string replay_folder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/vantor/replays";
-    const char* home = std::getenv("HOME");
-    if (home && home[0]) return std::string(home) + "/.local/share/vantor/replays";
-    return std::string();
-}
+std::string replay_folder() { return plat::data_path("vantor/replays"); }
 
 std::string keep_replay(const std::string& folder, const Recording& game, size_t keep, std::string* why) {
     if (folder.empty()) {

@@ -10,7 +10,8 @@
 
 namespace replay {
 
-constexpr uint32_t kReplayVersion = 1;
+// 2: inputs are the game's own records (model/input.h), not window messages.
+constexpr uint32_t kReplayVersion = 2;
 
 // The file's bytes for a recording.
 std::vector<uint8_t> encode_replay(const Recording& game);

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "model/globals.h"
+#include "replay/stream.h"
 
 namespace replay {
 
@@ -12,6 +13,8 @@ namespace {
 
 // The game that holds this thread's globals now; null while none of the Game objects does.
 thread_local Game* t_resident = nullptr;
+// The game of the innermost scope open on this thread.
+thread_local Game* t_scoped = nullptr;
 
 template <typename T>
 void copy_global(T& to, const T& from) {
@@ -28,10 +31,28 @@ struct Game::Store {
 #undef VANTOR_GLOBAL
 };
 
-Game::Game() : store_(std::make_unique<Store>()) {}
+Game::Game() : store_(std::make_unique<Store>()) {
+    const plat::GameContext& running = plat::game_context();
+    context_.layered = running.layered;
+    context_.window_pictures = running.window_pictures;
+}
 
 Game::~Game() {
-    if (t_resident == this) t_resident = nullptr;
+    if (t_resident != this) return;
+    t_resident = nullptr;
+    plat::use_game_context(nullptr);
+    set_listener(nullptr);
+}
+
+Game::Scope::Scope(Game& game) : outer_(t_scoped) {
+    game.enter();
+    t_scoped = &game;
+}
+
+Game::Scope::~Scope() {
+    Game* inner = t_scoped;
+    t_scoped = outer_;
+    if (outer_ && outer_ != inner) outer_->enter();
 }
 
 void Game::save() {
@@ -48,8 +69,13 @@ void Game::load() {
 
 void Game::enter() {
     if (t_resident == this) return;
-    if (t_resident) t_resident->save();
+    if (t_resident) {
+        t_resident->save();
+        t_resident->listener_ = listener();
+    }
     load();
+    plat::use_game_context(&context_);
+    set_listener(listener_);
     t_resident = this;
 }
 

@@ -17,8 +17,8 @@ bool Playback::start(std::string* why) {
 
 void Playback::deliver_inputs_at(uint32_t tick) {
     while (next_input_ < game_.inputs.size() && game_.inputs[next_input_].tick == tick) {
-        const Input& in = game_.inputs[next_input_++];
-        deliver_(in.message, in.wParam, in.lParam);
+        plat::Message msg = to_message(game_.inputs[next_input_++]);
+        deliver_(msg.message, msg.wParam, msg.lParam);
     }
 }
 

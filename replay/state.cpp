@@ -20,14 +20,12 @@
 #include "main/main.h"
 #include "model/globals.h"
 #include "model/layout.h"
+#include "platform/bytes.h"
 
 namespace replay {
 
-static_assert(std::endian::native == std::endian::little, "the state is written as the machine holds it");
-
 namespace {
 
-constexpr char kMagic[4] = {'V', 'T', 'S', 'N'};
 constexpr uint32_t kVersion = 1;
 // A snapshot inflates to a few megabytes at most; anything claiming more is not one.
 constexpr uint32_t kMaxRaw = 16u * 1024 * 1024;
@@ -45,46 +43,11 @@ constexpr bool left_out(std::string_view name, bool hashing) {
 template <typename T>
 constexpr bool is_handle() {
     using E = std::remove_all_extents_t<T>;
-    return std::is_pointer_v<E> || std::is_same_v<E, plat::PaintRecord>;
+    return std::is_pointer_v<E>;
 }
 
-// Appends fields to a byte buffer.
-struct Writer {
-    std::vector<uint8_t>& out;
-    template <typename T>
-    void scalar(const T& v) {
-        const auto* p = reinterpret_cast<const uint8_t*>(&v);
-        out.insert(out.end(), p, p + sizeof v);
-    }
-    void bytes(const void* p, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(p);
-        out.insert(out.end(), b, b + n);
-    }
-};
-
-// Takes fields back from bytes; ok turns false, for good, at the first that is missing or out of range.
-struct Reader {
-    const uint8_t* at;
-    const uint8_t* end;
-    bool ok = true;
-    bool take(void* p, size_t n) {
-        if (!ok || static_cast<size_t>(end - at) < n) return ok = false;
-        std::memcpy(p, at, n);
-        at += n;
-        return true;
-    }
-    template <typename T>
-    void scalar(T& v) {
-        if constexpr (std::is_same_v<T, bool>) {
-            uint8_t b = 0;
-            if (take(&b, 1) && b > 1) ok = false;
-            v = b == 1;
-        } else {
-            take(&v, sizeof v);
-        }
-    }
-    void bytes(void* p, size_t n) { take(p, n); }
-};
+using Writer = plat::ByteWriter;
+using Reader = plat::ByteReader;
 
 template <typename A, typename T>
 void io(A& a, T& v);
@@ -110,14 +73,14 @@ void io_record(A& a, filename& f) {
 template <typename A, typename T>
 void io(A& a, T& v) {
     if constexpr (std::is_same_v<T, bool>) {
-        a.scalar(v);
+        a.field(v);
     } else if constexpr (std::is_arithmetic_v<T>) {
-        a.scalar(v);
+        a.field(v);
     } else if constexpr (std::is_array_v<T>) {
         using E = std::remove_extent_t<T>;
         // Arrays of plain bytes go in one piece; a bool is checked one by one on the way back.
         if constexpr (std::is_arithmetic_v<E> && !std::is_same_v<E, bool> && sizeof(E) == 1) {
-            a.bytes(v, sizeof v);
+            a.field_bytes(v, sizeof v);
         } else {
             for (auto& e : v) io(a, e);
         }
@@ -213,11 +176,11 @@ const plat::Colour* base_row(const Placed& p, int y, int width, plat::Colour* sc
 // bytes a pixel: a row as its base has it is all zeros, which compress to next to nothing.
 void write_picture(Writer& w, const plat::Bitmap* b, const Bases& bases, std::initializer_list<Base> candidates) {
     uint8_t present = b ? 1 : 0;
-    w.scalar(present);
+    w.put(present);
     if (!b) return;
     auto width = static_cast<uint16_t>(b->width);
     auto height = static_cast<uint16_t>(b->height);
-    w.scalar(width), w.scalar(height);
+    w.put(width), w.put(height);
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
     // Rows of layered pictures are gathered, each candidate's into a scratch row of its own.
     std::vector<plat::Colour> scratch(static_cast<size_t>(width) * (kBases + 1));
@@ -239,8 +202,8 @@ void write_picture(Writer& w, const plat::Bitmap* b, const Bases& bases, std::in
             row[3 * x] = static_cast<uint8_t>(c), row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
             row[3 * x + 2] = static_cast<uint8_t>(c >> 16);
         }
-        w.scalar(static_cast<uint8_t>(best));
-        w.bytes(row.data(), row.size());
+        w.put(static_cast<uint8_t>(best));
+        w.put_bytes(row.data(), row.size());
     }
 }
 
@@ -252,21 +215,21 @@ using Owned = std::unique_ptr<plat::Bitmap, BitmapDeleter>;
 // The picture back from its rows; null with *present false when there was none. False when malformed.
 bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int want_height) {
     uint8_t present = 0;
-    r.scalar(present);
-    if (!r.ok || present > 1) return false;
+    present = r.get<uint8_t>();
+    if (!r.ok() || present > 1) return false;
     if (!present) return true;
     uint16_t width = 0, height = 0;
-    r.scalar(width), r.scalar(height);
-    if (!r.ok || width != want_width || height != want_height) return false;
+    width = r.get<uint16_t>(), height = r.get<uint16_t>();
+    if (!r.ok() || width != want_width || height != want_height) return false;
     Owned b(plat::create_bitmap(width, height));
     if (!b) return false;
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
     std::vector<plat::Colour> scratch(width);
     for (int y = 0; y < height; y++) {
         uint8_t base = 0;
-        r.scalar(base);
-        r.bytes(row.data(), row.size());
-        if (!r.ok || base >= kBases) return false;
+        base = r.get<uint8_t>();
+        r.take(row.data(), row.size());
+        if (!r.ok() || base >= kBases) return false;
         const plat::Colour* from = base == kZero ? nullptr : base_row(bases.at[base], y, width, scratch.data());
         if (base != kZero && !from) return false;
         plat::Colour* pixels = b->pixels.data() + static_cast<size_t>(y) * width;
@@ -280,11 +243,15 @@ bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int
 }
 
 std::vector<uint8_t> globals_bytes() {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(32 * 1024);
-    Writer w{bytes};
+    Writer w;
+    w.reserve(32 * 1024);
     io_globals<false>(w);
-    return bytes;
+    return w.take();
+}
+
+void put_globals(const std::vector<uint8_t>& bytes) {
+    Reader back(bytes.data(), bytes.size());
+    io_globals<false>(back);
 }
 
 // The globals the game takes as indexes, loop bounds, colours to search for and text, within what the
@@ -316,6 +283,133 @@ bool sensible() {
 bool refuse(std::string* why, const std::string& reason) {
     if (why) *why = reason;
     return false;
+}
+
+// A snapshot's header; the body after it is packed with zlib.
+struct Header {
+    char magic[4] = {'V', 'T', 'S', 'N'};
+    uint32_t version = kVersion;
+    uint32_t raw_size = 0;  // the body unpacked, at most kMaxRaw
+    static constexpr size_t kSize = sizeof magic + sizeof version + sizeof raw_size;
+
+    std::vector<uint8_t> write() const {
+        Writer w;
+        w.put_bytes(magic, sizeof magic);
+        w.put(version), w.put(raw_size);
+        return w.take();
+    }
+    bool read(Reader& r) {
+        r.take(magic, sizeof magic);
+        version = r.get<uint32_t>(), raw_size = r.get<uint32_t>();
+        return r.ok() && std::memcmp(magic, Header{}.magic, sizeof magic) == 0;
+    }
+};
+
+// The body of a snapshot, unpacked.
+bool unpack(const uint8_t* data, size_t size, std::vector<uint8_t>* raw, std::string* why) {
+    Header header;
+    Reader r(data, size);
+    if (!header.read(r)) return refuse(why, "not a snapshot");
+    if (header.version != kVersion)
+        return refuse(why, "a snapshot of version " + std::to_string(header.version) + ", not " +
+                               std::to_string(kVersion));
+    if (header.raw_size > kMaxRaw) return refuse(why, "a damaged snapshot");
+    raw->resize(header.raw_size);
+    uLongf got = header.raw_size;
+    const uint8_t* packed = data + Header::kSize;
+    if (uncompress(raw->data(), &got, packed, static_cast<uLong>(size - Header::kSize)) != Z_OK ||
+        got != header.raw_size)
+        return refuse(why, "a damaged snapshot");
+    return true;
+}
+
+// What a snapshot holds besides the globals, read before anything else of the game changes.
+struct Parsed {
+    uint8_t held[3] = {};  // what MapDC, TactDC and FullDC held, by known()'s numbers
+    uint64_t map = 0;      // map_hash of the pair the game is played on
+    Owned mainmap, tacmap;  // that pair as its files give it
+    Owned shown, territory, full, window;
+};
+
+// The map pair the restored globals name, read again from its files.
+bool read_map(Parsed* p, std::string* why) {
+    if (!loaded_map.letter[0]) return true;
+    plat::Bitmap* m = nullptr;
+    plat::Bitmap* t = nullptr;
+    std::string reason;
+    std::string name(loaded_map.letter, strnlen(loaded_map.letter, sizeof loaded_map.letter));
+    if (!readmappair(name.c_str(), loaded_builtin, &m, &t, &reason))
+        return refuse(why, "the map " + name + " cannot be read: " + reason);
+    p->mainmap.reset(m), p->tacmap.reset(t);
+    if (map_hash(m, t) != p->map) return refuse(why, "the map " + name + " is not the one this game was played on");
+    return true;
+}
+
+// Puts the globals into the thread's and reads the rest; the thread's pictures are left alone.
+bool parse(const std::vector<uint8_t>& raw, Parsed* p, std::string* why) {
+    Reader r(raw.data(), raw.size());
+    io_globals<false>(r);
+    r.take(p->held, sizeof p->held);
+    p->map = r.get<uint64_t>();
+    if (!r.ok() || !sensible()) return refuse(why, "a damaged snapshot");
+    if (!read_map(p, why)) return false;
+
+    Bases bases;
+    bases.at[kFileMain] = {p->mainmap.get(), 0};
+    bases.at[kFileTac] = {p->tacmap.get(), 0};
+    bool ok = read_picture(r, bases, &p->shown, MAP_WIDTH, MAP_HEIGHT) &&
+              read_picture(r, bases, &p->territory, MAP_WIDTH, MAP_HEIGHT);
+    bases.at[kMainmap] = {p->shown.get(), 0};
+    ok = ok && read_picture(r, bases, &p->full, MAP_WIDTH, MAP_HEIGHT);
+    bases.at[kFullimage] = {p->full.get(), 0};
+    bases.at[kTitle] = {hTitlegfx, 0};
+    bases.at[kPanel] = {hPanelimage, PANEL_Y};
+    plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
+    // A window without a picture takes the snapshot's as a server's room draws it, and leaves it.
+    int window_width = client ? client->width : WinDC ? CLIENT_WIDTH : 0;
+    int window_height = client ? client->height : WinDC ? CLIENT_HEIGHT : 0;
+    ok = ok && read_picture(r, bases, &p->window, window_width, window_height);
+    if (!ok || !r.done()) return refuse(why, "a damaged snapshot");
+    return true;
+}
+
+// A game on a map has its three pictures and the surface of the map with its icons, as startgame
+// makes them; a game on none has none of them. The map's own two pictures are its files' (the game
+// never draws on them, and the next snapshot takes them for the files').
+bool validate(Parsed* p, std::string* why) {
+    bool on_map = loaded_map.letter[0] != 0;
+    if (!p->shown != !on_map || !p->territory != !on_map || !p->full != !on_map ||
+        (p->held[2] != kNoSurface) != on_map || (on_map && map_hash(p->shown.get(), p->territory.get()) != p->map))
+        return refuse(why, "a damaged snapshot");
+    // A surface that held a bitmap of none of the kinds known (a scratch copy) is restored empty.
+    for (uint8_t& h : p->held)
+        if (h == kOther) h = kNone;
+    for (uint8_t h : p->held)
+        if (h != kNoSurface && h >= kKnownBitmaps) return refuse(why, "a damaged snapshot");
+    return true;
+}
+
+// Everything is read: the game's own pictures give way to the snapshot's.
+void commit(Parsed& p) {
+    plat::select_bitmap(MapDC, nullptr);
+    plat::select_bitmap(TactDC, nullptr);
+    plat::delete_bitmap(hMainmap);
+    plat::delete_bitmap(hTacticalmap);
+    plat::delete_surface(FullDC);
+    plat::delete_bitmap(hFullimage);
+    hMainmap = p.shown.release();
+    hTacticalmap = p.territory.release();
+    hFullimage = p.full.release();
+    FullDC = p.held[2] == kNoSurface ? nullptr : plat::create_surface();
+    plat::Surface* surfaces[] = {MapDC, TactDC, FullDC};
+    for (int i = 0; i < 3; i++)
+        if (p.held[i] != kNoSurface && p.held[i] != kNone) plat::select_bitmap(surfaces[i], known(p.held[i]));
+    plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
+    if (client && p.window) {
+        client->pixels = p.window->pixels;
+        plat::mark_dirty(client, 0, 0, client->width, client->height);
+    }
+    pacetimer();
 }
 
 }  // namespace
@@ -381,11 +475,10 @@ uint64_t map_hash(const plat::Bitmap* mainmap, const plat::Bitmap* tacmap) {
 }
 
 std::vector<uint8_t> take_snapshot() {
-    std::vector<uint8_t> raw = globals_bytes();
-    Writer w{raw};
+    Writer w(globals_bytes());
     uint8_t held[] = {selection(MapDC), selection(TactDC), selection(FullDC)};
-    w.bytes(held, sizeof held);
-    w.scalar(map_hash(hMainmap, hTacticalmap));
+    w.put_bytes(held, sizeof held);
+    w.put(map_hash(hMainmap, hTacticalmap));
 
     // The map pictures as their files give them, then the map with its icons over the clean map, then
     // the window over whichever of the pictures it shows.
@@ -406,118 +499,35 @@ std::vector<uint8_t> take_snapshot() {
     if (WinDC && !window) {
         drawn.reset(plat::create_bitmap(CLIENT_WIDTH, CLIENT_HEIGHT));
         plat::select_bitmap(WinDC, drawn.get());
-        repaint();
-        // A paint leaves the game-over screen as it is: draw its map and panel as in play, so that
-        // a player who comes in then sees the grey map rather than black.
-        if (timer_mode == MODE_GAMEOVER) {
-            if (cur_unit < NUM_UNITS) printpanel();
-            else blankpanel();
-            plat::blit(WinDC, 0, 0, MAP_WIDTH, MAP_HEIGHT, FullDC, 0, 0, plat::SRCCOPY);
-        }
+        paintwhole();
         plat::select_bitmap(WinDC, nullptr);
         window = drawn.get();
     }
     write_picture(w, window, bases, {kFullimage, kMainmap, kTitle, kPanel});
 
+    const std::vector<uint8_t>& raw = w.bytes();
     uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<uint8_t> out(sizeof kMagic + 8 + packed_size);
-    std::memcpy(out.data(), kMagic, sizeof kMagic);
-    auto raw_size = static_cast<uint32_t>(raw.size());
-    std::memcpy(out.data() + 4, &kVersion, 4);
-    std::memcpy(out.data() + 8, &raw_size, 4);
-    compress2(out.data() + 12, &packed_size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED);
-    out.resize(12 + packed_size);
+    Header header;
+    header.raw_size = static_cast<uint32_t>(raw.size());
+    std::vector<uint8_t> out = header.write();
+    out.resize(Header::kSize + packed_size);
+    compress2(out.data() + Header::kSize, &packed_size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED);
+    out.resize(Header::kSize + packed_size);
     return out;
 }
 
 bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
-    if (size < 12 || std::memcmp(data, kMagic, sizeof kMagic) != 0) return refuse(why, "not a snapshot");
-    uint32_t version = 0, raw_size = 0;
-    std::memcpy(&version, data + 4, 4);
-    std::memcpy(&raw_size, data + 8, 4);
-    if (version != kVersion)
-        return refuse(why, "a snapshot of version " + std::to_string(version) + ", not " + std::to_string(kVersion));
-    if (raw_size > kMaxRaw) return refuse(why, "a damaged snapshot");
-    std::vector<uint8_t> raw(raw_size);
-    uLongf got = raw_size;
-    if (uncompress(raw.data(), &got, data + 12, static_cast<uLong>(size - 12)) != Z_OK || got != raw_size)
-        return refuse(why, "a damaged snapshot");
-
+    std::vector<uint8_t> raw;
+    if (!unpack(data, size, &raw, why)) return false;
     // The globals go in first, so that the map they name can be read; on any refusal they go back.
     std::vector<uint8_t> before = globals_bytes();
-    auto put_back = [&](const std::string& reason) {
-        Reader back{before.data(), before.data() + before.size()};
-        io_globals<false>(back);
+    Parsed parsed;
+    std::string reason;
+    if (!parse(raw, &parsed, &reason) || !validate(&parsed, &reason)) {
+        put_globals(before);
         return refuse(why, reason);
-    };
-    Reader r{raw.data(), raw.data() + raw.size()};
-    io_globals<false>(r);
-    uint8_t held[3] = {};
-    uint64_t wanted_map = 0;
-    r.bytes(held, sizeof held);
-    r.scalar(wanted_map);
-    if (!r.ok || !sensible()) return put_back("a damaged snapshot");
-
-    Owned mainmap, tacmap;
-    if (loaded_map.letter[0]) {
-        plat::Bitmap* m = nullptr;
-        plat::Bitmap* t = nullptr;
-        std::string reason;
-        std::string name(loaded_map.letter, strnlen(loaded_map.letter, sizeof loaded_map.letter));
-        if (!readmappair(name.c_str(), loaded_builtin, &m, &t, &reason))
-            return put_back("the map " + name + " cannot be read: " + reason);
-        mainmap.reset(m), tacmap.reset(t);
-        if (map_hash(m, t) != wanted_map) return put_back("the map " + name + " is not the one this game was played on");
     }
-
-    Bases bases;
-    bases.at[kFileMain] = {mainmap.get(), 0};
-    bases.at[kFileTac] = {tacmap.get(), 0};
-    Owned shown, territory, full, window;
-    bool ok = read_picture(r, bases, &shown, MAP_WIDTH, MAP_HEIGHT) &&
-              read_picture(r, bases, &territory, MAP_WIDTH, MAP_HEIGHT);
-    bases.at[kMainmap] = {shown.get(), 0};
-    ok = ok && read_picture(r, bases, &full, MAP_WIDTH, MAP_HEIGHT);
-    bases.at[kFullimage] = {full.get(), 0};
-    bases.at[kTitle] = {hTitlegfx, 0};
-    bases.at[kPanel] = {hPanelimage, PANEL_Y};
-    plat::Bitmap* client = WinDC ? WinDC->bitmap : nullptr;
-    // A window without a picture takes the snapshot's as a server's room draws it, and leaves it.
-    int window_width = client ? client->width : WinDC ? CLIENT_WIDTH : 0;
-    int window_height = client ? client->height : WinDC ? CLIENT_HEIGHT : 0;
-    ok = ok && read_picture(r, bases, &window, window_width, window_height);
-    // A game on a map has its three pictures and the surface of the map with its icons, as startgame
-    // makes them; a game on none has none of them. The map's own two pictures are its files' (the
-    // game never draws on them, and the next snapshot takes them for the files').
-    bool on_map = loaded_map.letter[0] != 0;
-    if (!ok || r.at != r.end || !shown != !on_map || !territory != !on_map || !full != !on_map ||
-        (held[2] != kNoSurface) != on_map || (on_map && map_hash(shown.get(), territory.get()) != wanted_map))
-        return put_back("a damaged snapshot");
-    // A surface that held a bitmap of none of the kinds known (a scratch copy) is restored empty.
-    for (uint8_t& h : held)
-        if (h == kOther) h = kNone;
-    for (uint8_t h : held)
-        if (h != kNoSurface && h >= kKnownBitmaps) return put_back("a damaged snapshot");
-
-    // Everything is read: the game's own pictures give way to the snapshot's.
-    plat::select_bitmap(MapDC, nullptr);
-    plat::select_bitmap(TactDC, nullptr);
-    plat::delete_bitmap(hMainmap);
-    plat::delete_bitmap(hTacticalmap);
-    plat::delete_surface(FullDC);
-    plat::delete_bitmap(hFullimage);
-    hMainmap = shown.release();
-    hTacticalmap = territory.release();
-    hFullimage = full.release();
-    FullDC = held[2] == kNoSurface ? nullptr : plat::create_surface();
-    plat::Surface* surfaces[] = {MapDC, TactDC, FullDC};
-    for (int i = 0; i < 3; i++)
-        if (held[i] != kNoSurface && held[i] != kNone) plat::select_bitmap(surfaces[i], known(held[i]));
-    if (client && window) {
-        client->pixels = window->pixels;
-        plat::mark_dirty(client, 0, 0, client->width, client->height);
-    }
-    pacetimer();
+    commit(parsed);
     return true;
 }
 

@@ -21,7 +21,7 @@ bool changes_state(uint32_t message) {
         case plat::WM_LBUTTONUP:
         case plat::WM_KEYDOWN:
         case plat::WM_DROPFILES:
-        case plat::WM_SIDE: return true;
+        case WM_SIDE: return true;
         default: return false;
     }
 }
@@ -36,8 +36,9 @@ void Recorder::before(const plat::Message& msg) {
         return;
     }
     mode_before_ = timer_mode;
-    if (recording_ && msg.message != plat::WM_TIMER && changes_state(msg.message))
-        game_.inputs.push_back({game_.ticks, msg.message, msg.wParam, msg.lParam});
+    GameInput input;
+    if (recording_ && to_input(msg.message, msg.wParam, msg.lParam, game_.ticks, cur_player, &input))
+        game_.inputs.push_back(input);
 }
 
 void Recorder::after(const plat::Message& msg) {

@@ -8,18 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "model/input.h"
 #include "platform/window.h"
 
 namespace replay {
-
-// A press, a release, a key or maps added, after `tick` ticks of the game's recording. The ticks
-// themselves are not listed: a stream has so many ticks, and its inputs fall between them.
-struct Input {
-    uint32_t tick = 0;
-    uint32_t message = 0;
-    uint32_t wParam = 0;
-    int32_t lParam = 0;
-};
 
 // A tick, a press, a release, a key, maps added or a side changing hands online. A paint only draws,
 // and the rest go to the platform.
@@ -46,7 +38,8 @@ struct Recording {
     uint8_t players = 0;            // sides in the game, and which of them the computer plays
     uint8_t computer = 0;           // bit k: side k
     uint32_t ticks = 0;             // ticks from the Start press to the end
-    std::vector<Input> inputs;
+    std::vector<GameInput> inputs;  // each after `tick` ticks of the recording: the ticks themselves
+                                    // are not listed, the inputs fall between them
     std::vector<uint64_t> checkpoints;  // the state hash at tick 0, 10, 20, ... up to ticks
     uint64_t final_hash = 0;        // after the last input
     bool finished = false;          // the game reached the title screen again; false: cut short

@@ -43,7 +43,7 @@ void fresh_game() {
     if (!mkdtemp(pattern)) std::abort();
     fs::path caller = fs::current_path();
     fs::current_path(pattern);
-    bool opened = openwindow(nullptr, 1);
+    bool opened = openwindow();
     fs::current_path(caller);
     fs::remove(pattern);
     if (!opened) std::abort();

@@ -19,8 +19,11 @@ std::vector<uint8_t> encode_any(const Variant& message) {
     return std::visit([](const auto& m) { return online::encode(m); }, message);
 }
 
-void play(const online::Frame& frame) {
-    for (const online::Input& input : frame.inputs) fuzz::deliver(input.message, input.wParam, input.lParam);
+void play(const online::ServerFrame& frame) {
+    for (const GameInput& input : frame.inputs) {
+        plat::Message msg = to_message(input);
+        fuzz::deliver(msg.message, msg.wParam, msg.lParam);
+    }
     fuzz::deliver(plat::WM_TIMER, TIMER_ID, 0);
 }
 
@@ -38,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<online::ToClient> m = online::decode_to_client(data, size);
     if (!m) return 0;
     if (encode_any(*m) != bytes) std::abort();
-    const auto* frame = std::get_if<online::Frame>(&*m);
+    const auto* frame = std::get_if<online::ServerFrame>(&*m);
     if (!frame) return 0;
     // On the title screen, then after the Start control and the placing of the units.
     fuzz::fresh_game();

@@ -18,7 +18,7 @@ namespace online_test {
 
 online::GameHooks hooks() {
     online::GameHooks h;
-    h.open = [] { return openwindow(nullptr, 1); };
+    h.open = [] { return openwindow(); };
     h.deliver = [](uint32_t message, uint32_t wParam, int32_t lParam) {
         feed(hwnd, message, wParam, lParam);
         plat::clear_sound_log();
@@ -85,14 +85,14 @@ bool LocalServer::logged(const std::string& part) const {
 
 Player::Player(Doorbell* bell) : bell_(bell) {
     work_in_empty_folder();
-    game_.enter();
-    if (!openwindow(nullptr, 1)) std::abort();
+    replay::Game::Scope entered(game_);
+    if (!openwindow()) std::abort();
     window_ = hwnd;
 }
 
 Player::~Player() {
     session_.reset();
-    game_.enter();
+    replay::Game::Scope entered(game_);
     plat::destroy_window(window_);
     hwnd = nullptr;
 }
@@ -111,7 +111,7 @@ void Player::join(const online::Address& server, online::RoomCode code, const on
 
 void Player::pump() {
     if (!session_) return;
-    game_.enter();
+    replay::Game::Scope entered(game_);
     session_->pump();
 }
 

@@ -81,8 +81,7 @@ public:
     // Runs f with this player's game entered.
     template <typename F>
     auto in(F f) {
-        game_.enter();
-        return f();
+        return game_.in(f);
     }
     uint64_t hash();
 

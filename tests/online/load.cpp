@@ -175,7 +175,7 @@ struct Load {
 
 struct Room;
 
-// One WebSocket: a Create or a Join, then frames until the end.
+// One WebSocket: a Create or a ClientJoin, then frames until the end.
 class Client : public std::enable_shared_from_this<Client> {
 public:
     Client(net::io_context& ioc, Load& load, Room& room, bool creator)
@@ -186,8 +186,11 @@ public:
         if (out_.size() == 1) write();
     }
     void click(int x, int y) {
-        send(online::encode(online::Input{plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y)}));
-        send(online::encode(online::Input{plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y)}));
+        auto at = [x, y](InputKind kind) {
+            return online::ClientInput{{0, 0, kind, static_cast<uint16_t>(x), static_cast<uint16_t>(y), 0}};
+        };
+        send(online::encode(at(InputKind::kPress)));
+        send(online::encode(at(InputKind::kRelease)));
     }
     void close() {
         timer_.cancel();
@@ -237,8 +240,8 @@ void Client::start() {
             std::string path = self->creator_ ? "/room/new" : "/room/" + code;
             self->ws_.async_handshake("127.0.0.1", path, [self](beast::error_code h) {
                 if (h) return self->fail("handshake", h);
-                if (self->creator_) self->send(online::encode(online::Create{}));
-                else self->send(online::encode(online::Join{online::kProtocolVersion, self->room_.code, {}}));
+                if (self->creator_) self->send(online::encode(online::ClientCreate{}));
+                else self->send(online::encode(online::ClientJoin{online::kProtocolVersion, self->room_.code, {}}));
                 self->read();
             });
         });
@@ -291,11 +294,11 @@ void Client::on_message() {
     auto data = buffer_.cdata();
     auto message = online::decode_to_client(static_cast<const uint8_t*>(data.data()), data.size());
     if (!message) return fail("a malformed message");
-    if (const auto* refuse = std::get_if<online::Refuse>(&*message)) {
+    if (const auto* refuse = std::get_if<online::ServerRefuse>(&*message)) {
         std::string why = "refused: " + refuse->reason;
         return fail(why.c_str());
     }
-    if (const auto* welcome = std::get_if<online::Welcome>(&*message)) {
+    if (const auto* welcome = std::get_if<online::ServerWelcome>(&*message)) {
         room_.code = welcome->code;
         draining_ = !creator_;
         if (++room_.welcomed == 1) {
@@ -311,12 +314,12 @@ void Client::on_message() {
         }
         return;
     }
-    const auto* frame = std::get_if<online::Frame>(&*message);
+    const auto* frame = std::get_if<online::ServerFrame>(&*message);
     if (!frame) return;
     if (load_.measuring) arrivals.emplace_back(frame->tick, micros(now));
     if (creator_ && !room_.start_taken) {
-        for (const online::Input& in : frame->inputs) {
-            if (in.message == plat::WM_LBUTTONDOWN && in.lParam == plat::make_lparam(kStartX, kStartY)) {
+        for (const GameInput& in : frame->inputs) {
+            if (in.kind == InputKind::kPress && in.x == kStartX && in.y == kStartY) {
                 room_.start_taken = true;
                 load_.started++;
             }

@@ -6,7 +6,6 @@
 
 #include "online/protocol.h"
 #include "online/session.h"
-#include "platform/window.h"
 
 namespace {
 
@@ -29,33 +28,41 @@ T down(const std::vector<uint8_t>& b) {
     return as<T>(decode_to_client(b.data(), b.size()));
 }
 
+const GameInput press{0, 0, InputKind::kPress, 599, 459, 0};
+const GameInput side_handed{0, 3, InputKind::kSideHanded, 0, 0, 1};
+
 std::vector<uint8_t> with(std::vector<uint8_t> b, size_t at, uint8_t v) { return b[at] = v, b; }
 
 TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
     Token token = new_token();
-    std::vector<uint8_t> join = encode(Join{7, RoomCode{0x123456789AULL}, token});
+    std::vector<uint8_t> join = encode(ClientJoin{7, RoomCode{0x123456789AULL}, token});
     ASSERT_EQ(join.size(), 29u);
-    EXPECT_EQ(join[0], kJoin);
+    EXPECT_EQ(join.size(), ClientJoin::kSize);
+    EXPECT_EQ(join[0], 0x02);
     EXPECT_EQ(join[1], 7);
     EXPECT_EQ(std::string(join.begin() + 5, join.begin() + 13), "28T5CY4T");
-    EXPECT_EQ(up<Join>(join).code.value, 0x123456789AULL);
-    EXPECT_EQ(up<Join>(join).token, token);
-    EXPECT_EQ(up<Input>(encode(Input{plat::WM_LBUTTONDOWN, 1, -5})), (Input{plat::WM_LBUTTONDOWN, 1, -5}));
-    EXPECT_EQ(up<Hash>(encode(Hash{1230, 0xFEDCBA9876543210ULL})).hash, 0xFEDCBA9876543210ULL);
-    Welcome w = down<Welcome>(encode(Welcome{RoomCode{42}, 3, true, Token{1}}));
+    EXPECT_EQ(up<ClientJoin>(join).code.value, 0x123456789AULL);
+    EXPECT_EQ(up<ClientJoin>(join).token, token);
+    std::vector<uint8_t> input = encode(ClientInput{press});
+    ASSERT_EQ(input.size(), 11u);
+    EXPECT_EQ(input[2], 1) << "the game's own number for a press";
+    EXPECT_EQ(up<ClientInput>(input).input, press);
+    EXPECT_EQ(up<ClientHash>(encode(ClientHash{1230, 0xFEDCBA9876543210ULL})).hash, 0xFEDCBA9876543210ULL);
+    ServerWelcome w = down<ServerWelcome>(encode(ServerWelcome{RoomCode{42}, 3, true, Token{1}}));
     EXPECT_EQ(w.code.value, 42u);
     EXPECT_EQ(w.side, 3);
     EXPECT_TRUE(w.creator);
-    EXPECT_EQ(down<Snapshot>(encode(Snapshot{99, {1, 2, 3}})).bytes, (std::vector<uint8_t>{1, 2, 3}));
-    std::vector<Input> inputs{{plat::WM_LBUTTONDOWN, 2, 3}, {plat::WM_SIDE, 5, -6}, {plat::WM_LBUTTONUP, 0, 7}};
-    EXPECT_EQ(down<Frame>(encode(Frame{5, inputs})).inputs, inputs);
-    EXPECT_EQ(down<Refuse>(encode(Refuse{"tab\there"})).reason, "tab?here");
+    EXPECT_EQ(down<ServerSnapshot>(encode(ServerSnapshot{99, {1, 2, 3}})).bytes, (std::vector<uint8_t>{1, 2, 3}));
+    std::vector<GameInput> inputs{
+        {0, 2, InputKind::kPress, 2, 3, 0}, side_handed, {0, 2, InputKind::kRelease, 7, 8, 0}};
+    EXPECT_EQ(down<ServerFrame>(encode(ServerFrame{5, inputs})).inputs, inputs);
+    EXPECT_EQ(down<ServerRefuse>(encode(ServerRefuse{"tab\there"})).reason, "tab?here");
 
     using Takes = bool (*)(const std::vector<uint8_t>&);
     std::vector<std::pair<std::vector<uint8_t>, Takes>> all = {
-        {encode(Create{}), server_takes},         {join, server_takes},
-        {encode(Hash{}), server_takes},           {encode(Welcome{{}, 0, false, Token{1}}), client_takes},
-        {encode(Frame{5, inputs}), client_takes}, {encode(Refuse{"x"}), client_takes}};
+        {encode(ClientCreate{}), server_takes},         {join, server_takes},
+        {encode(ClientHash{}), server_takes},           {encode(ServerWelcome{{}, 0, false, Token{1}}), client_takes},
+        {encode(ServerFrame{5, inputs}), client_takes}, {encode(ServerRefuse{"x"}), client_takes}};
     for (auto [bytes, takes] : all) {
         EXPECT_TRUE(takes(bytes));
         EXPECT_FALSE(takes({bytes.begin(), bytes.end() - 1}));
@@ -70,32 +77,35 @@ TEST(ProtocolTest, UnknownTypesAndFieldsOutOfRangeAreRefused) {
         zeros[0] = static_cast<uint8_t>(type);
         // 29 bytes make a join, but its code cannot be zeros; only a snapshot is any bytes at all.
         EXPECT_FALSE(server_takes(zeros)) << type;
-        EXPECT_EQ(client_takes(zeros), type == kSnapshot) << type;
+        EXPECT_EQ(client_takes(zeros), type == 0x82) << type;
     }
-    EXPECT_FALSE(client_takes(encode(Create{}))) << "directions do not mix";
-    std::vector<uint8_t> welcome = encode(Welcome{RoomCode{42}, 3, true, Token{1}});
+    EXPECT_FALSE(client_takes(encode(ClientCreate{}))) << "directions do not mix";
+    std::vector<uint8_t> welcome = encode(ServerWelcome{RoomCode{42}, 3, true, Token{1}});
     EXPECT_FALSE(client_takes(with(welcome, 9, 4))) << "side 4";
     EXPECT_FALSE(client_takes(with(welcome, 10, 2))) << "creator 2";
     EXPECT_FALSE(client_takes(with(welcome, 11, 0))) << "a zero token";
     EXPECT_FALSE(client_takes(with(welcome, 1, 'a'))) << "a code in lower case";
     EXPECT_FALSE(client_takes(with(welcome, 1, 'U'))) << "no U in the alphabet";
-    EXPECT_FALSE(client_takes(encode(Snapshot{1, {}})));
-    EXPECT_FALSE(client_takes(with(encode(Frame{1, {{plat::WM_LBUTTONDOWN, 2, 3}}}), 5, 2))) << "count";
-    EXPECT_FALSE(client_takes(with(encode(Refuse{"ab"}), 2, '\n')));
-    for (uint32_t message : {plat::WM_DESTROY, plat::WM_PAINT, plat::WM_TIMER, plat::WM_DROPFILES}) {
-        EXPECT_FALSE(client_takes(encode(Frame{1, {{message, 0, 0}}}))) << message;
-        EXPECT_FALSE(server_takes(encode(Input{message, 0, 0}))) << message;
+    EXPECT_FALSE(client_takes(encode(ServerSnapshot{1, {}})));
+    EXPECT_FALSE(client_takes(with(encode(ServerFrame{1, {press}}), 5, 2))) << "count";
+    EXPECT_FALSE(client_takes(with(encode(ServerFrame{1, {press}}), 7, 4))) << "side 4";
+    EXPECT_FALSE(client_takes(encode(ServerFrame{1, {{0, 1, InputKind::kSideHanded, 0, 0, 2}}}))) << "code 2";
+    EXPECT_FALSE(client_takes(with(encode(ServerRefuse{"ab"}), 2, '\n')));
+    for (int kind : {0, 4, 6, 255}) {
+        GameInput strange{0, 0, static_cast<InputKind>(kind), 0, 0, 0};
+        EXPECT_FALSE(client_takes(encode(ServerFrame{1, {strange}}))) << kind;
+        EXPECT_FALSE(server_takes(encode(ClientInput{strange}))) << kind;
     }
-    EXPECT_FALSE(client_takes(encode(Frame{1, {{plat::WM_KEYDOWN, 'F', 0}}}))) << "keys are never played";
-    EXPECT_FALSE(server_takes(encode(Input{plat::WM_SIDE, 0, 0}))) << "only the server hands sides over";
+    EXPECT_FALSE(client_takes(encode(ServerFrame{1, {{0, 0, InputKind::kKey, 0, 0, 'F'}}}))) << "keys are never played";
+    EXPECT_FALSE(server_takes(encode(ClientInput{side_handed}))) << "only the server hands sides over";
 
-    Frame many{1, std::vector<Input>(kMaxFrameInputs + 1, Input{plat::WM_LBUTTONUP, 0, 0})};
+    ServerFrame many{1, std::vector<GameInput>(kMaxFrameInputs + 1, press)};
     EXPECT_FALSE(client_takes(encode(many)));
     many.inputs.pop_back();
     EXPECT_TRUE(client_takes(encode(many)));
-    std::vector<uint8_t> huge = encode(Snapshot{1, std::vector<uint8_t>(kMaxMessage, 7)});
+    std::vector<uint8_t> huge = encode(ServerSnapshot{1, std::vector<uint8_t>(kMaxMessage, 7)});
     EXPECT_FALSE(client_takes(huge));
-    EXPECT_EQ(encode(Refuse{std::string(500, 'x')}).size(), 2 + kMaxReason);
+    EXPECT_EQ(encode(ServerRefuse{std::string(500, 'x')}).size(), 2 + kMaxReason);
 }
 
 TEST(ProtocolTest, RoomCodesReadAsPlayersTypeThemAndAreRandom) {

@@ -12,15 +12,17 @@
 
 namespace {
 
-using online::Input;
 using online::Room;
 using namespace online_test;
 
 constexpr int kStartX = 380, kStartY = 340;
 constexpr int kAbortX = 300, kAbortY = 430;
 
-Input press(int x, int y) { return {plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y)}; }
-Input release(int x, int y) { return {plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y)}; }
+GameInput input(InputKind kind, int x = 0, int y = 0, uint32_t code = 0) {
+    return {0, 0, kind, static_cast<uint16_t>(x), static_cast<uint16_t>(y), code};
+}
+GameInput press(int x, int y) { return input(InputKind::kPress, x, y); }
+GameInput release(int x, int y) { return input(InputKind::kRelease, x, y); }
 
 class RoomTest : public ::testing::Test {
 protected:
@@ -67,9 +69,9 @@ TEST_F(RoomTest, OnTheTitleOnlyTheCreatorActsAndAReleaseFollowsItsPress) {
     EXPECT_FALSE(room_.offer(other, press(kStartX, kStartY)));
     EXPECT_FALSE(room_.offer(other, release(kStartX, kStartY)));
     EXPECT_FALSE(room_.offer(0, release(kStartX, kStartY))) << "a release without a press";
-    EXPECT_FALSE(room_.offer(0, {plat::WM_KEYDOWN, 'F', 0}));
-    EXPECT_FALSE(room_.offer(0, {plat::WM_TIMER, 1, 0}));
-    EXPECT_FALSE(room_.offer(0, {plat::WM_SIDE, 1, 0}));
+    EXPECT_FALSE(room_.offer(0, input(InputKind::kKey, 0, 0, 'F')));
+    EXPECT_FALSE(room_.offer(0, input(InputKind::kMapsAdded)));
+    EXPECT_FALSE(room_.offer(0, input(InputKind::kSideHanded, 0, 0, 1)));
     EXPECT_EQ(mode(), MODE_TITLE);
     EXPECT_TRUE(room_.offer(0, press(kStartX, kStartY)));
     EXPECT_FALSE(room_.offer(other, release(kStartX, kStartY)));
@@ -77,7 +79,7 @@ TEST_F(RoomTest, OnTheTitleOnlyTheCreatorActsAndAReleaseFollowsItsPress) {
     EXPECT_EQ(mode(), MODE_PLACING);
     // Nothing is taken while the units are placed.
     EXPECT_FALSE(click(0, kAbortX, kAbortY));
-    online::Frame frame = room_.step();
+    online::ServerFrame frame = room_.step();
     ASSERT_EQ(frame.inputs.size(), 2u + 2u) << "side 1 made a person's, the Start click";
     EXPECT_EQ(frame.inputs[2], press(kStartX, kStartY));
     EXPECT_EQ(frame.inputs[3], release(kStartX, kStartY));
@@ -103,7 +105,7 @@ TEST_F(RoomTest, InPlayOnlyThePlayerOfTheSideToMoveActsAndOnlyTheCreatorAborts) 
     int mover = room_.in([] { return cur_player; });
     int other = 1 - mover;
     EXPECT_FALSE(room_.offer(other, press(300, 200)));
-    EXPECT_FALSE(room_.offer(0, {plat::WM_KEYDOWN, 'F', 0}));
+    EXPECT_FALSE(room_.offer(0, input(InputKind::kKey, 0, 0, 'F')));
     EXPECT_TRUE(room_.offer(mover, press(300, 200)));
     EXPECT_FALSE(room_.offer(other, release(300, 200)));
     EXPECT_TRUE(room_.offer(mover, release(300, 200)));
@@ -149,7 +151,7 @@ TEST_F(RoomTest, ATickTakesSoManyInputsThatItsFrameStaysWithinTheLimit) {
     for (int i = 0; i < 2000; i++) taken += room_.offer(0, press(10, 10)) ? 1 : 0;
     EXPECT_GT(taken, 900u);
     EXPECT_TRUE(room_.busy());
-    online::Frame frame = room_.step();
+    online::ServerFrame frame = room_.step();
     EXPECT_EQ(frame.inputs.size(), taken + 1) << "and side 0 made a person's";
     EXPECT_LE(frame.inputs.size(), online::kMaxFrameInputs);
     EXPECT_FALSE(room_.busy());
@@ -169,12 +171,15 @@ TEST_F(RoomTest, AGameThatFollowsTheFramesIsTheRoomsGame) {
     online::GameHooks h = hooks();
     int checked = 0;
     for (int i = 0; i < 3000 && room_.in([] { return timer_mode; }) != MODE_TITLE; i++) {
-        online::Frame frame = room_.step();
+        online::ServerFrame frame = room_.step();
         follower.in([&] {
-            for (const Input& in : frame.inputs) h.deliver(in.message, in.wParam, in.lParam);
+            for (const GameInput& in : frame.inputs) {
+                plat::Message msg = to_message(in);
+                h.deliver(msg.message, msg.wParam, msg.lParam);
+            }
             h.deliver(plat::WM_TIMER, TIMER_ID, 0);
         });
-        if (frame.tick % online::kHashTicks) continue;
+        if (frame.tick % replay::kCheckpointTicks) continue;
         uint64_t ours = 0;
         ASSERT_EQ(room_.check(frame.tick, follower.hash(), &ours), Room::Check::kMatch) << "tick " << frame.tick;
         EXPECT_EQ(room_.check(frame.tick, ours + 1, nullptr), Room::Check::kDiffers);
@@ -190,13 +195,13 @@ TEST_F(RoomTest, ASideChangingHandsOnTheTitleJoinsTheGameAndBadValuesDoNothing) 
     room_.in([] {
         num_players = 2;
         uint64_t before = replay::state_hash();
-        for (uint32_t side : {4u, 255u, 0xFFFFFFFFu}) feed(hwnd, plat::WM_SIDE, side, 0);
-        for (int32_t who : {2, -1, 0x7FFFFFFF}) feed(hwnd, plat::WM_SIDE, 3, who);
+        for (uint32_t side : {4u, 255u, 0xFFFFFFFFu}) feed(hwnd, WM_SIDE, side, 0);
+        for (int32_t who : {2, -1, 0x7FFFFFFF}) feed(hwnd, WM_SIDE, 3, who);
         EXPECT_EQ(replay::state_hash(), before);
-        feed(hwnd, plat::WM_SIDE, 3, 0);
+        feed(hwnd, WM_SIDE, 3, 0);
         EXPECT_FALSE(cpu_player[3]);
         EXPECT_EQ(num_players, 4);
-        feed(hwnd, plat::WM_SIDE, 3, 1);
+        feed(hwnd, WM_SIDE, 3, 1);
         EXPECT_TRUE(cpu_player[3]);
         EXPECT_EQ(num_players, 4) << "a side handed to the computer stays in the game";
     });

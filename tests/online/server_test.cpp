@@ -63,13 +63,13 @@ public:
     // The refusal's reason if the next message is one.
     std::string refusal() {
         std::optional<online::ToClient> m = next();
-        return m && std::holds_alternative<online::Refuse>(*m) ? std::get<online::Refuse>(*m).reason : "";
+        return m && std::holds_alternative<online::ServerRefuse>(*m) ? std::get<online::ServerRefuse>(*m).reason : "";
     }
     // Joins as a new player: the side taken, -1 for none.
     int join(online::RoomCode code) {
-        send(online::encode(online::Join{online::kProtocolVersion, code, {}}));
+        send(online::encode(online::ClientJoin{online::kProtocolVersion, code, {}}));
         std::optional<online::ToClient> m = next();
-        return m && std::holds_alternative<online::Welcome>(*m) ? std::get<online::Welcome>(*m).side : -1;
+        return m && std::holds_alternative<online::ServerWelcome>(*m) ? std::get<online::ServerWelcome>(*m).side : -1;
     }
 
 private:
@@ -138,23 +138,23 @@ TEST_F(ServerTest, RefusesWithAReasonAndCountsIt) {
     EXPECT_EQ(second_.session().code(), code);
 
     RawClient another_room(server.address());
-    another_room.send(online::encode(online::Create{}));
+    another_room.send(online::encode(online::ClientCreate{}));
     EXPECT_EQ(another_room.refusal(), "the server is full: no room for another game");
     EXPECT_TRUE(another_room.closed_within(5s));
     RawClient old_version(server.address());
-    old_version.send(online::encode(online::Join{online::kProtocolVersion + 1, code, {}}));
+    old_version.send(online::encode(online::ClientJoin{online::kProtocolVersion + 1, code, {}}));
     EXPECT_EQ(old_version.refusal(), "this server speaks version " + std::to_string(online::kProtocolVersion));
     RawClient no_room(server.address());
-    no_room.send(online::encode(online::Join{online::kProtocolVersion, online::RoomCode{code.value ^ 1}, {}}));
+    no_room.send(online::encode(online::ClientJoin{online::kProtocolVersion, online::RoomCode{code.value ^ 1}, {}}));
     EXPECT_EQ(no_room.refusal().rfind("no room ", 0), 0u);
     RawClient stranger(server.address());
-    stranger.send(online::encode(online::Join{online::kProtocolVersion, code, online::new_token()}));
+    stranger.send(online::encode(online::ClientJoin{online::kProtocolVersion, code, online::new_token()}));
     EXPECT_EQ(stranger.refusal(), "that token holds no seat in room " + online::show_code(code));
 
     RawClient third(server.address()), fourth(server.address()), fifth(server.address());
     EXPECT_EQ(third.join(code), 2);
     EXPECT_EQ(fourth.join(code), 3);
-    fifth.send(online::encode(online::Join{online::kProtocolVersion, code, {}}));
+    fifth.send(online::encode(online::ClientJoin{online::kProtocolVersion, code, {}}));
     EXPECT_EQ(fifth.refusal(), "room " + online::show_code(code) + " is full");
     EXPECT_EQ(server.metrics().refusals_total, 5u);
     EXPECT_TRUE(server.logged("refused 127.0.0.1:"));
@@ -167,10 +167,10 @@ TEST_F(ServerTest, TheRoomsOfAShardHaveCodesThatSaySo) {
     LocalServer server(options);
     for (int i = 0; i < 16; i++) {
         RawClient client(server.address());
-        client.send(online::encode(online::Create{}));
+        client.send(online::encode(online::ClientCreate{}));
         std::optional<online::ToClient> m = client.next();
-        ASSERT_TRUE(m && std::holds_alternative<online::Welcome>(*m));
-        EXPECT_EQ((std::get<online::Welcome>(*m).code.value >> 35) % 4, 2u);
+        ASSERT_TRUE(m && std::holds_alternative<online::ServerWelcome>(*m));
+        EXPECT_EQ((std::get<online::ServerWelcome>(*m).code.value >> 35) % 4, 2u);
     }
 }
 
@@ -181,9 +181,9 @@ TEST_F(ServerTest, RefusesConnectionsBeyondTheLimit) {
     RawClient first(server.address()), second(server.address()), third(server.address());
     EXPECT_EQ(third.refusal(), "the server is full: too many connections");
     EXPECT_TRUE(third.closed_within(5s));
-    first.send(online::encode(online::Create{}));
+    first.send(online::encode(online::ClientCreate{}));
     std::optional<online::ToClient> welcome = first.next();
-    EXPECT_TRUE(welcome && std::holds_alternative<online::Welcome>(*welcome));
+    EXPECT_TRUE(welcome && std::holds_alternative<online::ServerWelcome>(*welcome));
 }
 
 // Junk, oversized and text messages, inputs before joining, a second join and a flood each close their
@@ -202,18 +202,18 @@ TEST_F(ServerTest, AFaultyClientIsDroppedAndTheRoomPlaysOn) {
 
     auto flood = [&](RawClient& c) {
         c.join(code);
-        for (int i = 0; i < 200; i++) c.send(online::encode(online::Input{plat::WM_KEYDOWN, 'F', 0}));
+        for (int i = 0; i < 200; i++) c.send(online::encode(online::ClientInput{{0, 0, InputKind::kKey, 0, 0, 'F'}}));
     };
     std::vector<std::function<void(RawClient&)>> faults = {
         [&](RawClient& c) {
             c.join(code), c.send({0x03, 1, 2});
         },
         [&](RawClient& c) { c.join(code), c.send(std::vector<uint8_t>(online::kMaxMessage + 1, 0x03)); },
-        [&](RawClient& c) { c.join(code), c.send(online::encode(online::Hash{}), false); },
+        [&](RawClient& c) { c.join(code), c.send(online::encode(online::ClientHash{}), false); },
         [&](RawClient& c) {
-            c.send(online::encode(online::Input{plat::WM_LBUTTONDOWN, 1, 0}));
+            c.send(online::encode(online::ClientInput{{0, 0, InputKind::kPress, 0, 0, 0}}));
         },
-        [&](RawClient& c) { c.join(code), c.send(online::encode(online::Create{})); },
+        [&](RawClient& c) { c.join(code), c.send(online::encode(online::ClientCreate{})); },
         flood,
     };
     for (size_t i = 0; i < faults.size(); i++) {
@@ -339,7 +339,7 @@ TEST_F(ServerTest, SilentConnectionsAndEmptyRoomsGo) {
     EXPECT_EQ(server.metrics().rooms, 0u);
     EXPECT_TRUE(server.logged("room " + online::show_code(code) + " expired"));
     RawClient late(server.address());
-    late.send(online::encode(online::Join{online::kProtocolVersion, code, {}}));
+    late.send(online::encode(online::ClientJoin{online::kProtocolVersion, code, {}}));
     EXPECT_EQ(late.refusal(), "no room " + online::show_code(code));
 }
 

@@ -18,9 +18,7 @@ void fill(plat::Surface* surface, int x, int y, int w, int h, plat::Colour colou
 }
 
 int32_t probe_proc(plat::Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam) {
-    auto bits = static_cast<uint32_t>(lParam);
-    int x = static_cast<int>(bits & 0xFFFFu);
-    int y = static_cast<int>(bits >> 16);
+    auto [x, y] = plat::lparam_point(lParam);
     switch (message) {
         case plat::WM_DESTROY:
             std::printf("DESTROY\n");

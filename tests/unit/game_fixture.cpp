@@ -54,7 +54,7 @@ void GameTest::SetUp() {
     std::filesystem::current_path(dir_);
     reset_globals();
     plat::clear_sound_log();
-    ASSERT_TRUE(openwindow(nullptr, 1));
+    ASSERT_TRUE(openwindow());
     seed = 1;
 }
 

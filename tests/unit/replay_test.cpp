@@ -9,8 +9,10 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "game_fixture.h"
+#include "platform/context.h"
 #include "replay/file.h"
 #include "replay/game.h"
 #include "replay/hash.h"
@@ -45,24 +47,23 @@ private:
 class Table {
 public:
     Table() {
-        game_.enter();
-        EXPECT_TRUE(openwindow(nullptr, 1));
+        replay::Game::Scope entered(game_);
+        EXPECT_TRUE(openwindow());
         window_ = hwnd;
         for (int i = 0; i < 20; i++) tick();
         click(300, 200);
     }
     ~Table() {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         plat::destroy_window(window_);
         hwnd = nullptr;
     }
     template <typename F>
     auto in(F f) {
-        game_.enter();
-        return f();
+        return game_.in(f);
     }
     void send(uint32_t message, uint32_t wParam, int32_t lParam) {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         feed(window_, message, wParam, lParam);
     }
     void tick() { send(plat::WM_TIMER, TIMER_ID, 0); }
@@ -74,7 +75,7 @@ public:
     uint8_t mode() { return in([] { return timer_mode; }); }
     // The computer on every side of a game on the named map, from the title's Start.
     bool start(const char* map, int players, uint16_t game_seed) {
-        game_.enter();
+        replay::Game::Scope entered(game_);
         for (int i = 0; i < num_maps; i++)
             if (std::strcmp(filelist[i].letter, map) == 0) cur_map = static_cast<uint8_t>(i);
         num_players = static_cast<uint8_t>(players);
@@ -219,6 +220,64 @@ TEST(Replay, GamesTakingTurnsOrOnTwoThreadsAreEachTheSameAsAlone) {
 
 class ReplayInWindowTest : public GameTest {};
 
+// What a game keeps besides its globals goes with it: a listener set while one game is entered hears
+// that game alone, and the settings file is the game's.
+TEST(Replay, AListenerAndASettingsFileBelongToTheGameTheyWereSetIn) {
+    struct Presses : replay::Listener {
+        int heard = 0;
+        void before(const plat::Message& msg) override { heard += msg.message == plat::WM_LBUTTONDOWN; }
+        void after(const plat::Message&) override {}
+    } presses;
+    Table a, b;
+    a.in([&] {
+        replay::set_listener(&presses);
+        settingsfile("a.settings");
+    });
+    b.click(10, 10);
+    EXPECT_EQ(presses.heard, 0) << "b's press went to a's listener";
+    a.click(10, 10);
+    EXPECT_EQ(presses.heard, 1);
+    b.in([] {
+        EXPECT_EQ(replay::listener(), nullptr);
+        EXPECT_EQ(plat::game_context().settings_path, "");
+    });
+    a.in([] {
+        EXPECT_EQ(plat::game_context().settings_path, "a.settings");
+        replay::set_listener(nullptr);
+    });
+}
+
+// An inner scope of another game gives the thread back to the outer game's as it ends.
+TEST(Replay, AScopeWithinAScopeOfAnotherGameLeavesTheOuterGameEntered) {
+    Table a, b;
+    b.in([] { num_players = 3; });
+    a.in([&] {
+        num_players = 2;
+        EXPECT_EQ(b.in([] { return num_players; }), 3);
+        EXPECT_EQ(num_players, 2) << "a's globals are back";
+    });
+}
+
+// Every window message that is an input becomes the game's record and goes back to the same message.
+TEST(Replay, WindowMessagesAndTheGamesInputsTranslateBothWays) {
+    const plat::Message messages[] = {{nullptr, plat::WM_LBUTTONDOWN, 1, plat::make_lparam(599, 459)},
+                                      {nullptr, plat::WM_LBUTTONUP, 0, plat::make_lparam(12, 34)},
+                                      {nullptr, plat::WM_KEYDOWN, 'F', 0},
+                                      {nullptr, plat::WM_DROPFILES, 0, 0},
+                                      {nullptr, WM_SIDE, 3, 1}};
+    for (const plat::Message& m : messages) {
+        GameInput input;
+        ASSERT_TRUE(to_input(m.message, m.wParam, m.lParam, 7, 2, &input)) << m.message;
+        EXPECT_EQ(input.tick, 7u);
+        plat::Message back = to_message(input);
+        EXPECT_EQ(std::make_tuple(back.message, back.wParam, back.lParam),
+                  std::make_tuple(m.message, m.wParam, m.lParam));
+    }
+    GameInput none;
+    EXPECT_FALSE(to_input(plat::WM_TIMER, TIMER_ID, 0, 0, 0, &none));
+    EXPECT_FALSE(to_input(plat::WM_PAINT, 0, 0, 0, 0, &none));
+}
+
 TEST_F(ReplayInWindowTest, APaintChangesNothingOnAnyScreen) {
     auto paint_keeps = [&](const char* screen) {
         uint64_t before = replay::state_hash();
@@ -269,12 +328,24 @@ TEST_F(ReplayInWindowTest, BadReplaysAreRefusedWithTheirReasonAndChangeNothing) 
         flipped[at] ^= 0x21;
         ASSERT_FALSE(replay::decode_replay(flipped.data(), flipped.size(), &back, &why)) << "byte " << at;
     }
-    std::vector<uint8_t> later = bytes;
-    later[8] = 2;
-    uint64_t sum = replay::hash64(later.data(), later.size() - 8);
-    std::memcpy(later.data() + later.size() - 8, &sum, 8);
-    EXPECT_FALSE(replay::decode_replay(later.data(), later.size(), &back, &why));
-    EXPECT_EQ(why, "it is a replay of version 2; this game plays version 1");
+    std::vector<uint8_t> older = bytes;
+    older[8] = 1;
+    uint64_t sum = replay::hash64(older.data(), older.size() - 8);
+    std::memcpy(older.data() + older.size() - 8, &sum, 8);
+    EXPECT_FALSE(replay::decode_replay(older.data(), older.size(), &back, &why));
+    EXPECT_EQ(why, "it is a replay of version 1; this game plays version 2");
+
+    // The Start release, then the Abort click, are in the file as the game's own records.
+    ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why)) << why;
+    ASSERT_EQ(back.inputs.size(), 3u);
+    const GameInput& pressed = back.inputs[1];
+    EXPECT_EQ(std::make_tuple(pressed.kind, pressed.x, pressed.y), std::make_tuple(InputKind::kPress, 300, 430));
+    EXPECT_EQ(back.inputs[2].kind, InputKind::kRelease);
+    replay::Recording strange = back;
+    strange.inputs[1].kind = static_cast<InputKind>(6);
+    std::vector<uint8_t> strange_bytes = replay::encode_replay(strange);
+    EXPECT_FALSE(replay::decode_replay(strange_bytes.data(), strange_bytes.size(), &back, &why));
+    EXPECT_EQ(why, "its game makes no sense");
 
     // The map it was played on, missing and then changed: the running game stays as it was.
     ASSERT_TRUE(replay::decode_replay(bytes.data(), bytes.size(), &back, &why));

@@ -1,11 +1,13 @@
 // The player's settings file: written when a game starts, read back over the defaults, and passed
 // over when it is damaged.
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "game_fixture.h"
+#include "platform/files.h"
 #include "platform/null.h"
 #include "platform/sound.h"
 #include "replay/state.h"
@@ -172,6 +174,22 @@ TEST_F(SettingsTest, ASettingsFileThatCannotBeWrittenIsReportedAndPlayGoesOn) {
     std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(timer_mode, MODE_PLACING);
     EXPECT_NE(said.find("cannot save the settings"), std::string::npos) << said;
+}
+
+// The player's folders: an absolute XDG folder, else one under HOME; a relative XDG folder is ignored.
+TEST(PlayerFolders, DataAndConfigurationFollowXdgElseHome) {
+    const char* home = std::getenv("HOME");
+    std::string kept = home ? home : "";
+    setenv("HOME", "/home/p", 1);
+    setenv("XDG_DATA_HOME", "relative", 1);
+    setenv("XDG_CONFIG_HOME", "/etc/p", 1);
+    EXPECT_EQ(plat::data_path("vantor/replays"), "/home/p/.local/share/vantor/replays");
+    EXPECT_EQ(plat::config_path("vantor/settings"), "/etc/p/vantor/settings");
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(plat::data_path("vantor/rooms"), "/data/vantor/rooms");
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) unsetenv(name);
+    EXPECT_EQ(plat::data_path("vantor/rooms"), "");
+    if (home) setenv("HOME", kept.c_str(), 1);
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     plat::set_window_pictures(false);
     plat::set_layered_pictures(true);
     online::GameHooks hooks;
-    hooks.open = [] { return openwindow(nullptr, 1); };
+    hooks.open = [] { return openwindow(); };
     hooks.deliver = [](uint32_t message, uint32_t wParam, int32_t lParam) {
         feed(hwnd, message, wParam, lParam);
         // The headless backend keeps the name of every sound played: a server would pile them up.

@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     if (!tournament && options.replay.empty()) plat::set_sound_observer(print_sound);
     // Scenarios stay reproducible: no settings are read or written unless asked for.
     settingsfile(options.settings);
-    if (!openwindow(nullptr, 1)) {
+    if (!openwindow()) {
         std::fprintf(stderr, "vantor-sim: the window cannot be opened\n");
         return sim::kExitFailed;
     }

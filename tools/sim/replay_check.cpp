@@ -18,7 +18,7 @@ std::string play_back(const replay::Recording& recorded) {
     replay::Recording game;
     std::string why;
     if (!replay::decode_replay(bytes.data(), bytes.size(), &game, &why)) return "it does not read back: " + why;
-    if (!openwindow(nullptr, 1)) return "the window cannot be opened";
+    if (!openwindow()) return "the window cannot be opened";
     plat::Window* window = hwnd;
     replay::Playback playback(game, [window](uint32_t message, uint32_t wParam, int32_t lParam) {
         feed(window, message, wParam, lParam);
