@@ -48,7 +48,8 @@ struct ServerOptions {
     // frames may wait without the client taking a byte of them.
     size_t max_queued = 1024 * 1024;
     uint32_t write_seconds = 30;
-    // Where the log's lines go; standard error when empty. Either way no write blocks a tick.
+    // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
+    // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
 };
 
