@@ -80,6 +80,7 @@ Lobby::~Lobby() { close_rooms(); }
 
 void Lobby::close_rooms() {
     for (auto& [id, c] : conns_) c->table = nullptr;
+    due_.clear();
     tables_.clear();
 }
 
@@ -207,6 +208,7 @@ void Lobby::seat(Conn& c, Table& table, int side, bool back, Millis now) {
     if (table.ticking) return;
     table.ticking = true;
     table.next = now + options_.tick_ms;
+    due_.emplace(table.next, table.code.value);
 }
 
 void Lobby::hash(Conn& c, const Hash& m) {
@@ -306,16 +308,17 @@ void Lobby::tick(Table& table, Millis now) {
 }
 
 Millis Lobby::advance(Millis now) {
-    for (auto& [code, table] : tables_)
-        if (table->ticking && table->next <= now) tick(*table, now);
+    while (!due_.empty() && due_.begin()->first <= now) {
+        Table& table = *tables_.at(due_.begin()->second);
+        due_.erase(due_.begin());
+        tick(table, now);
+        if (table.ticking) due_.emplace(table.next, table.code.value);
+    }
     if (now >= next_sweep_) {
         sweep(now);
         next_sweep_ = now + kSweepPeriod;
     }
-    Millis next = next_sweep_;
-    for (auto& [code, table] : tables_)
-        if (table->ticking) next = std::min(next, table->next);
-    return next;
+    return due_.empty() ? next_sweep_ : std::min(next_sweep_, due_.begin()->first);
 }
 
 void Lobby::sweep(Millis now) {
@@ -343,6 +346,7 @@ void Lobby::sweep(Millis now) {
             continue;
         }
         log_.line("room", "room " + show_code(t.code) + " expired", now);
+        if (t.ticking) due_.erase({t.next, t.code.value});
         addresses_[t.creator].rooms--;
         it = tables_.erase(it);
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -152,6 +153,7 @@ private:
     GameHooks hooks_;
     Log log_;
     std::unordered_map<uint64_t, std::unique_ptr<Table>> tables_;
+    std::set<std::pair<Millis, uint64_t>> due_;  // the next tick of each room whose clock runs, and its code
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns_;
     struct Address {
         size_t rooms = 0;  // open rooms it created

@@ -28,7 +28,7 @@ public:
     void run();
     // From any thread.
     void stop();
-    // From any thread: the counters as they were at the last tick or sweep.
+    // From any thread: the counters as they were a quarter of a second ago at most.
     Metrics metrics() const;
 
 private:
