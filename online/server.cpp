@@ -207,7 +207,11 @@ private:
     }
     void on_write(beast::error_code ec, size_t n) {
         writing_ = false;
-        if (ec) return gone("the connection broke");
+        // A write can complete after the socket was closed for a drop: the queue is let go only now.
+        if (ec || forgotten_) {
+            release();
+            return gone("the connection broke");
+        }
         taken_ += n;
         queued_ -= queue_.front()->capacity() + kQueueSlot;
         queue_.pop_front();
@@ -221,11 +225,15 @@ private:
         forgotten_ = true;
         s_.lobby.gone(id_, why, s_.now());
     }
+    // The queue waits for a write under way to finish: that write still reads its front.
     void close_socket() {
         beast::error_code ec;
         tcp::socket& socket = beast::get_lowest_layer(ws_).socket();
         socket.shutdown(tcp::socket::shutdown_both, ec);
         socket.close(ec);
+        if (!writing_) release();
+    }
+    void release() {
         queue_.clear();
         queue_.shrink_to_fit();
         queued_ = 0;
