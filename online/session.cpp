@@ -73,8 +73,12 @@ bool Inbox::take(std::deque<ToClient>* arrived, std::string* why) {
     return closed_;
 }
 
-Session::Session(const Address& server, std::vector<uint8_t> hello, replay::Deliver deliver, Wake wake)
-    : net_(open_transport(server, std::move(hello), std::move(wake))), deliver_(std::move(deliver)) {}
+Session::Session(std::unique_ptr<Transport> transport, replay::Deliver deliver)
+    : net_(std::move(transport)), deliver_(std::move(deliver)) {}
+
+std::unique_ptr<Session> Session::over(std::unique_ptr<Transport> transport, replay::Deliver deliver) {
+    return std::unique_ptr<Session>(new Session(std::move(transport), std::move(deliver)));
+}
 
 Session::~Session() = default;
 
@@ -90,16 +94,15 @@ Address to_room(Address server, const std::string& room) {
 }  // namespace
 
 std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver deliver, Wake wake) {
-    return std::unique_ptr<Session>(
-        new Session(to_room(server, "new"), encode(ClientCreate{}), std::move(deliver), std::move(wake)));
+    return over(open_transport(to_room(server, "new"), encode(ClientCreate{}), std::move(wake)), std::move(deliver));
 }
 
 std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, const Token& token,
                                        replay::Deliver deliver, Wake wake) {
     std::string name = show_code(code);
     name.erase(4, 1);
-    return std::unique_ptr<Session>(new Session(
-        to_room(server, name), encode(ClientJoin{kProtocolVersion, code, token}), std::move(deliver), std::move(wake)));
+    return over(open_transport(to_room(server, name), encode(ClientJoin{kProtocolVersion, code, token}), std::move(wake)),
+                std::move(deliver));
 }
 
 void Session::pump() {

@@ -29,6 +29,8 @@ public:
     // Connects and joins the room: with a zero token on a new seat, with a seat's token back on that seat.
     static std::unique_ptr<Session> join(const Address& server, RoomCode code, const Token& token,
                                          replay::Deliver deliver, Wake wake = {});
+    // Over a transport already open, which has sent its hello (a Create or a Join): the loopback's.
+    static std::unique_ptr<Session> over(std::unique_ptr<Transport> transport, replay::Deliver deliver);
     // Closes the connection at once, without waiting for the server.
     ~Session();
     Session(const Session&) = delete;
@@ -57,7 +59,7 @@ public:
     const std::string& reason() const { return reason_; }
 
 private:
-    Session(const Address& server, std::vector<uint8_t> hello, replay::Deliver deliver, Wake wake);
+    Session(std::unique_ptr<Transport> transport, replay::Deliver deliver);
     void apply(const ToClient& message);
     void lose(const std::string& why);
 

@@ -109,6 +109,16 @@ void Player::join(const online::Address& server, online::RoomCode code, const on
     });
 }
 
+void Player::create(online::Loopback& loop, const std::string& address) {
+    session_ = online::Session::over(loop.open(online::encode(online::ClientCreate{}), address), hooks().deliver);
+}
+
+void Player::join(online::Loopback& loop, online::RoomCode code, const online::Token& token,
+                  const std::string& address) {
+    session_ = online::Session::over(
+        loop.open(online::encode(online::ClientJoin{online::kProtocolVersion, code, token}), address), hooks().deliver);
+}
+
 void Player::pump() {
     if (!session_) return;
     replay::Game::Scope entered(game_);
@@ -130,6 +140,18 @@ bool pump_until(const std::vector<Player*>& players, Doorbell& bell, const std::
         if (done()) return true;
         if (script) script();
         bell.wait(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+bool run_until(online::Loopback& loop, const std::vector<Player*>& players, const std::function<bool()>& done,
+               online::Millis limit, const std::function<void()>& script) {
+    online::Millis step = loop.lobby().options().tick_ms, end = loop.now() + limit;
+    while (loop.now() < end) {
+        for (Player* p : players) p->pump();
+        if (done()) return true;
+        if (script) script();
+        loop.run_for(step);
     }
     return false;
 }

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "online/loopback.h"
 #include "online/server.h"
 #include "online/session.h"
 #include "replay/game.h"
@@ -71,6 +72,10 @@ public:
     ~Player();
     void create(const online::Address& server);
     void join(const online::Address& server, online::RoomCode code, const online::Token& token = {});
+    // The same on the loopback, from the address.
+    void create(online::Loopback& loop, const std::string& address = "127.0.0.1");
+    void join(online::Loopback& loop, online::RoomCode code, const online::Token& token = {},
+              const std::string& address = "127.0.0.1");
     // The connection closes abruptly, as when the program is killed.
     void drop() { session_.reset(); }
     void pump();
@@ -95,6 +100,10 @@ private:
 // Pumps the players, each with its script, until done or the time is up; false then.
 bool pump_until(const std::vector<Player*>& players, Doorbell& bell, const std::function<bool()>& done,
                 std::chrono::milliseconds limit, const std::function<void()>& script = {});
+
+// The same on the loopback: a tick of the clock at a time, until done or so many ms have passed.
+bool run_until(online::Loopback& loop, const std::vector<Player*>& players, const std::function<bool()>& done,
+               online::Millis limit, const std::function<void()>& script = {});
 
 // The clicks a person of the side would make now in its turn, with the thread's current game: a
 // loaded launcher (unless it is selected already), the dial and the power bar towards the nearest unit

@@ -1,6 +1,7 @@
 // vantor-server: rooms of online play, each a headless game that is the authority (docs/ONLINE.md).
 //   vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]
-//                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K]
+//                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
+//                 [--creates-per-minute N] [--connections-per-address N]
 // Serves until SIGINT or SIGTERM. The rooms play the built-in maps only: the server works in an empty
 // folder of its own, so that no map file where it was started is listed.
 #include <pthread.h>
@@ -23,7 +24,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]\n"
-    "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K]\n";
+    "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
+    "                     [--creates-per-minute N] [--connections-per-address N]\n";
 
 // A whole number within limits, or false.
 bool number(const char* text, long long lo, long long hi, long long* value) {
@@ -69,6 +71,12 @@ bool parse(int argc, char** argv, online::ServerOptions* options) {
         else if (arg == "--expiry-seconds")
             ok = number(value, 1, 7 * 86400, &v), options->expiry_seconds = static_cast<uint32_t>(v);
         else if (arg == "--shard") ok = shard(value, options);
+        else if (arg == "--rooms-per-address")
+            ok = number(value, 1, 1000000, &v), options->rooms_per_address = static_cast<size_t>(v);
+        else if (arg == "--creates-per-minute")
+            ok = number(value, 1, 1000000, &v), options->creates_per_minute = static_cast<size_t>(v);
+        else if (arg == "--connections-per-address")
+            ok = number(value, 1, 1000000, &v), options->connections_per_address = static_cast<size_t>(v);
         else {
             std::fprintf(stderr, "vantor-server: unexpected argument %s\n%s", arg.c_str(), kUsage);
             return false;

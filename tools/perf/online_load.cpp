@@ -33,7 +33,7 @@
 #include <thread>
 #include <vector>
 
-#include "harness.h"
+#include "tests/online/harness.h"
 #include "model/globals.h"
 #include "online/protocol.h"
 #include "platform/window.h"
@@ -83,7 +83,9 @@ public:
             close(pipe_ends[1]);
             // Light clients send nothing: they are not closed as idle within the run.
             execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--tick-ms", tick.c_str(),
-                  "--max-rooms", rooms.c_str(), "--max-connections", conns.c_str(), "--idle-seconds", "3600",
+                  "--max-rooms", rooms.c_str(), "--max-connections", conns.c_str(),
+                  "--rooms-per-address", rooms.c_str(), "--creates-per-minute", rooms.c_str(),
+                  "--connections-per-address", conns.c_str(), "--idle-seconds", "3600",
                   static_cast<char*>(nullptr));
             _exit(127);
         }

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "tests/online/harness.h"
 #include "model/globals.h"
 
 namespace {

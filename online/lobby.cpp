@@ -1,0 +1,411 @@
+// The lobby: see lobby.h. Connections and rooms refer to each other by plain pointers, which hold
+// because a room goes only once no connection is in it, and a connection leaves its room before the
+// lobby forgets it.
+#include "online/lobby.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <optional>
+#include <variant>
+
+namespace online {
+
+namespace {
+
+// Messages of any kind a second a connection may send, and inputs a second a seat may, in bursts of
+// one second's worth.
+constexpr double kMessageRate = 250, kInputRate = 50;
+// Hashes that differ in a row before a client is told its game is not the room's.
+constexpr int kMaxDesyncs = 3;
+constexpr Millis kSweepPeriod = 250;
+
+Bytes share(std::vector<uint8_t> bytes) { return std::make_shared<const std::vector<uint8_t>>(std::move(bytes)); }
+
+std::string hex(uint64_t v) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%016" PRIx64, v);
+    return text;
+}
+
+}  // namespace
+
+bool Bucket::take(Millis now) {
+    if (started_) tokens_ = std::min(burst_, tokens_ + rate_ * static_cast<double>(now - last_) / 1000);
+    started_ = true;
+    last_ = now;
+    if (tokens_ < 1) return false;
+    tokens_ -= 1;
+    return true;
+}
+
+struct Lobby::Conn {
+    uint64_t id = 0;
+    Link* link = nullptr;
+    std::string address, where;
+    Table* table = nullptr;
+    int side = -1;
+    bool wants_snapshot = false;  // at the next tick, in place of its frame
+    uint32_t synced_tick = 0;     // the tick of the last snapshot it was sent
+    int desyncs = 0;              // hashes that differed in a row
+    bool closing = false;         // refused: what it sends is no longer read
+    bool faulty = false;          // dropped for a fault: its seat is freed
+    Bucket messages{kMessageRate, kMessageRate};
+    Millis last_message = 0;
+    uint64_t taken = 0;  // the bytes the client had taken at taken_at
+    Millis taken_at = 0;
+};
+
+// A room with what the lobby keeps beside its game: the connection at each side, the input allowance
+// of each seat (which a connection taking the seat back does not renew), and the clock.
+struct Lobby::Table {
+    Table(RoomCode c, const GameHooks& hooks, std::string by) : code(c), room(hooks), creator(std::move(by)) {
+        inputs.fill(Bucket{kInputRate, kInputRate});
+    }
+    RoomCode code;
+    Room room;
+    std::string creator;  // its address
+    std::array<Conn*, kMaxPlayers> conns{};
+    std::array<Bucket, kMaxPlayers> inputs{Bucket{0, 0}, Bucket{0, 0}, Bucket{0, 0}, Bucket{0, 0}};
+    bool ticking = false;
+    Millis next = 0;
+    Millis empty_since = 0;
+    bool joined = false;  // someone besides the creator took a seat
+};
+
+Lobby::Lobby(ServerOptions options, GameHooks hooks)
+    : options_(std::move(options)), hooks_(std::move(hooks)), log_(options_.log) {}
+
+Lobby::~Lobby() { close_rooms(); }
+
+void Lobby::close_rooms() {
+    for (auto& [id, c] : conns_) c->table = nullptr;
+    due_.clear();
+    tables_.clear();
+}
+
+Room* Lobby::room(RoomCode code) {
+    auto it = tables_.find(code.value);
+    return it == tables_.end() ? nullptr : &it->second->room;
+}
+
+std::string Lobby::in_room(const Conn& c) const {
+    return c.where + (c.table ? " in room " + show_code(c.table->code) : "");
+}
+
+uint64_t Lobby::connect(Link* link, const std::string& address, const std::string& where, Millis now) {
+    auto conn = std::make_unique<Conn>();
+    Conn& c = *conn;
+    c.id = next_id_++;
+    c.link = link;
+    c.address = address;
+    c.where = where;
+    c.last_message = c.taken_at = now;
+    conns_[c.id] = std::move(conn);
+    if (conns_.size() > options_.max_connections) refuse(c, "the server is full: too many connections");
+    return c.id;
+}
+
+void Lobby::receive(uint64_t id, const uint8_t* data, size_t size, Millis now) {
+    auto it = conns_.find(id);
+    if (it == conns_.end() || it->second->closing) return;
+    Conn& c = *it->second;
+    c.last_message = now;
+    if (!c.messages.take(now)) return drop(c, "too many messages");
+    std::optional<ToServer> message = decode_to_server(data, size);
+    if (!message) return drop(c, "a malformed message");
+    handle(c, *message, now);
+}
+
+void Lobby::frame(uint64_t id, Millis now) {
+    auto it = conns_.find(id);
+    if (it != conns_.end() && !it->second->closing && !it->second->messages.take(now))
+        drop(*it->second, "too many messages");
+}
+
+void Lobby::fault(uint64_t id, const std::string& why, Millis now) {
+    auto it = conns_.find(id);
+    if (it == conns_.end()) return;
+    it->second->last_message = std::max(it->second->last_message, now);
+    drop(*it->second, why);
+}
+
+void Lobby::turn_away(const std::string& address, const std::string& why, Millis now) {
+    counts_.drops_total++;
+    log_.line("turned away", "turned away " + address + ": " + why, now);
+}
+
+void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
+    if (std::holds_alternative<ClientCreate>(message) || std::holds_alternative<ClientJoin>(message)) {
+        if (c.table) return drop(c, "a second create or join");
+        if (const auto* m = std::get_if<ClientJoin>(&message)) return join(c, *m, now);
+        if (std::get<ClientCreate>(message).version != kProtocolVersion)
+            return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
+        return create(c, now);
+    }
+    if (!c.table) return drop(c, "an input or hash before joining a room");
+    if (const auto* m = std::get_if<ClientHash>(&message)) return hash(c, *m);
+    if (!c.table->inputs[static_cast<size_t>(c.side)].take(now)) return drop(c, "too many inputs");
+    if (c.table->room.offer(c.side, std::get<ClientInput>(message).input)) counts_.inputs_total++;
+    else counts_.ignored_total++;
+}
+
+void Lobby::create(Conn& c, Millis now) {
+    auto [at, fresh] = addresses_.try_emplace(c.address);
+    Address& a = at->second;
+    if (fresh) a.creates = Bucket(static_cast<double>(options_.creates_per_minute) / 60, options_.creates_per_minute);
+    if (a.rooms >= options_.rooms_per_address)
+        return refuse(c, "your address holds " + std::to_string(a.rooms) + " rooms already");
+    if (!a.creates.take(now)) return refuse(c, "your address has created rooms too fast: wait a minute");
+    a.last_create = now;
+    if (tables_.size() >= options_.max_rooms) return refuse(c, "the server is full: no room for another game");
+    RoomCode code;
+    do code = new_code();
+    while (tables_.count(code.value) || (code.value >> 35) % options_.shards != options_.shard);
+    auto table = std::make_unique<Table>(code, hooks_, c.address);
+    if (!table->room.open()) return refuse(c, "the server cannot open a game");
+    Table& t = *table;
+    tables_[code.value] = std::move(table);
+    a.rooms++;
+    seat(c, t, t.room.seat(new_token()), false, now);
+}
+
+void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
+    if (m.version != kProtocolVersion)
+        return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
+    auto it = tables_.find(m.code.value);
+    if (it == tables_.end()) return refuse(c, "no room " + show_code(m.code));
+    Table& t = *it->second;
+    if (t.room.busy()) return refuse(c, "room " + show_code(m.code) + " is busy: try again");
+    if (!is_zero(m.token)) {
+        int side = t.room.find(m.token);
+        if (side < 0) return refuse(c, "that token holds no seat in room " + show_code(m.code));
+        // The seat's old connection may linger, half open: the new one takes over.
+        if (Conn* old = t.conns[static_cast<size_t>(side)]) {
+            old->link->drop();
+            gone(old->id, "its seat was taken back by a new connection", now);
+        }
+        return seat(c, t, side, true, now);
+    }
+    int side = t.room.seat(new_token());
+    if (side < 0) return refuse(c, "room " + show_code(m.code) + " is full");
+    t.joined = true;
+    seat(c, t, side, false, now);
+}
+
+// The connection takes the side: Welcome now, the game's snapshot at the next tick, frames after.
+void Lobby::seat(Conn& c, Table& table, int side, bool back, Millis now) {
+    c.table = &table;
+    c.side = side;
+    c.wants_snapshot = true;
+    table.conns[static_cast<size_t>(side)] = &c;
+    table.room.arrive(side);
+    send(c, share(encode(ServerWelcome{table.code, static_cast<uint8_t>(side), side == 0, table.room.token(side)})));
+    const char* what = back ? "rejoined" : side == 0 ? "created" : "joined";
+    log_.line("room",
+              "room " + show_code(table.code) + " " + what + ", side " + std::to_string(side) + " from " + c.where,
+              now);
+    if (table.ticking) return;
+    table.ticking = true;
+    table.next = now + options_.tick_ms;
+    due_.emplace(table.next, table.code.value);
+}
+
+void Lobby::hash(Conn& c, const ClientHash& m) {
+    // Hashes made before the last snapshot came in, or while one is on its way, say nothing new.
+    if (c.wants_snapshot || m.tick <= c.synced_tick) return;
+    uint64_t ours = 0;
+    Room::Check check = c.table->room.check(m.tick, m.hash, &ours);
+    if (check == Room::Check::kUnknown) return;
+    counts_.checks_total++;
+    if (check == Room::Check::kMatch) {
+        c.desyncs = 0;
+        return;
+    }
+    counts_.desyncs_total++;
+    log_.line("desync",
+              "room " + show_code(c.table->code) + " desync at tick " + std::to_string(m.tick) + ", side " +
+                  std::to_string(c.side) + ": client " + hex(m.hash) + ", server " + hex(ours),
+              c.last_message);
+    if (++c.desyncs >= kMaxDesyncs) return refuse(c, "your game keeps differing from the room's");
+    c.wants_snapshot = true;
+}
+
+void Lobby::refuse(Conn& c, const std::string& reason) {
+    if (c.closing) return;
+    counts_.refusals_total++;
+    log_.line("refused", "refused " + in_room(c) + ": " + reason, c.last_message);
+    c.link->send(share(encode(ServerRefuse{reason})));
+    c.link->close();
+    c.closing = true;
+}
+
+// A fault of the client's: closed at once, and the seat it took, if any, is free again.
+void Lobby::drop(Conn& c, const std::string& why) {
+    counts_.drops_total++;
+    log_.line("dropped", "dropped " + in_room(c) + ": " + why, c.last_message);
+    c.faulty = true;
+    c.link->drop();
+    gone(c.id, why, c.last_message);
+}
+
+void Lobby::send(Conn& c, Bytes bytes) {
+    c.link->send(std::move(bytes));
+    if (c.link->queued() > options_.max_queued) drop(c, "it does not read what it is sent");
+}
+
+void Lobby::gone(uint64_t id, const std::string& why, Millis now) {
+    auto it = conns_.find(id);
+    if (it == conns_.end()) return;
+    std::unique_ptr<Conn> conn = std::move(it->second);
+    conns_.erase(it);
+    Table* table = conn->table;
+    size_t side = static_cast<size_t>(conn->side);
+    if (!table || table->conns[side] != conn.get()) return;
+    table->conns[side] = nullptr;
+    int leader = table->room.leader();
+    table->room.leave(conn->side);
+    if (conn->faulty) table->room.unseat(conn->side);
+    std::string room = "room " + show_code(table->code);
+    log_.line("room", room + " left, side " + std::to_string(side) + ": " + why, now);
+    if (leader == conn->side && table->room.leader() >= 0)
+        log_.line("room", room + " led by side " + std::to_string(table->room.leader()) + " until side 0 is back", now);
+    if (table->room.players() == 0) table->empty_since = now;
+}
+
+void Lobby::tick(Table& table, Millis now) {
+    Millis late = std::max<Millis>(0, now - table.next);
+    for (size_t i = 0; i < kLateBounds.size(); i++)
+        if (late <= kLateBounds[i]) counts_.late_le[i]++;
+    counts_.late_count++;
+    counts_.late_sum_ms += static_cast<uint64_t>(late);
+    ServerFrame frame = table.room.step();
+    counts_.frames_total++;
+    Bytes frame_bytes = share(encode(frame));
+    Bytes snapshot;
+    for (Conn* c : table.conns) {
+        if (!c) continue;
+        if (!c->wants_snapshot) {
+            send(*c, frame_bytes);
+            continue;
+        }
+        if (!snapshot) snapshot = share(encode(ServerSnapshot{frame.tick, table.room.snapshot()}));
+        if (snapshot->size() > kMaxMessage) {
+            refuse(*c, "the game is too large to send");
+            continue;
+        }
+        c->wants_snapshot = false;
+        c->synced_tick = frame.tick;
+        send(*c, snapshot);
+    }
+    // A room no one is in stands still until someone comes back or it goes.
+    if (table.room.players() == 0) {
+        table.ticking = false;
+        return;
+    }
+    // A late tick runs once, and the clock goes on from now: no bursts to catch up.
+    table.next = std::max(table.next + options_.tick_ms, now);
+}
+
+Millis Lobby::advance(Millis now) {
+    while (!due_.empty() && due_.begin()->first <= now) {
+        Table& table = *tables_.at(due_.begin()->second);
+        due_.erase(due_.begin());
+        tick(table, now);
+        if (table.ticking) due_.emplace(table.next, table.code.value);
+    }
+    if (now >= next_sweep_) {
+        sweep(now);
+        next_sweep_ = now + kSweepPeriod;
+    }
+    return due_.empty() ? next_sweep_ : std::min(next_sweep_, due_.begin()->first);
+}
+
+void Lobby::sweep(Millis now) {
+    Millis idle = Millis{options_.idle_seconds} * 1000, write = Millis{options_.write_seconds} * 1000;
+    std::vector<std::pair<uint64_t, std::string>> faults;
+    for (auto& [id, conn] : conns_) {
+        Conn& c = *conn;
+        if (c.closing) continue;
+        if (now - c.last_message >= idle)
+            faults.emplace_back(id, "nothing sent for " + std::to_string(options_.idle_seconds) + " s");
+        // Frames wait, and the client has taken none of them for a while: it does not read.
+        if (c.link->queued() == 0 || c.link->taken() != c.taken) c.taken = c.link->taken(), c.taken_at = now;
+        else if (now - c.taken_at >= write)
+            faults.emplace_back(id, "it took nothing it was sent for " + std::to_string(options_.write_seconds) + " s");
+    }
+    for (const auto& [id, why] : faults) fault(id, why, now);
+
+    for (auto it = tables_.begin(); it != tables_.end();) {
+        Table& t = *it->second;
+        // A room no one but its creator ever took a seat in goes soon after the creator leaves.
+        Millis keep = Millis{t.joined ? options_.expiry_seconds : options_.abandon_seconds} * 1000;
+        bool empty = std::none_of(t.conns.begin(), t.conns.end(), [](Conn* c) { return c != nullptr; });
+        if (!empty || now - t.empty_since < keep) {
+            ++it;
+            continue;
+        }
+        log_.line("room", "room " + show_code(t.code) + " expired", now);
+        if (t.ticking) due_.erase({t.next, t.code.value});
+        addresses_[t.creator].rooms--;
+        it = tables_.erase(it);
+    }
+    for (auto it = addresses_.begin(); it != addresses_.end();) {
+        // Forgotten once it holds no room and a minute has refilled its allowance.
+        if (it->second.rooms == 0 && now - it->second.last_create >= 60'000) it = addresses_.erase(it);
+        else ++it;
+    }
+    log_.summarise(now);
+}
+
+Metrics Lobby::metrics() const {
+    Metrics m = counts_;
+    m.rooms = tables_.size();
+    m.connections = conns_.size();
+    for (const auto& [code, table] : tables_) m.players += static_cast<uint64_t>(table->room.players());
+    for (const auto& [id, c] : conns_) m.queued_bytes += c->link->queued();
+    return m;
+}
+
+std::string metrics_text(const Metrics& m) {
+    struct Line {
+        const char* name;
+        const char* type;
+        const char* help;
+        uint64_t value;
+    };
+    const Line lines[] = {
+        {"vantor_rooms", "gauge", "Rooms open.", m.rooms},
+        {"vantor_players", "gauge", "Players connected to a room.", m.players},
+        {"vantor_connections", "gauge", "WebSocket connections open.", m.connections},
+        {"vantor_queued_bytes", "gauge", "Memory held by messages waiting to be sent, over every connection.",
+         m.queued_bytes},
+        {"vantor_frames_total", "counter", "Ticks of every room, each sent as a frame.", m.frames_total},
+        {"vantor_checks_total", "counter", "Clients' state hashes compared with the room's.", m.checks_total},
+        {"vantor_desyncs_total", "counter", "Clients' state hashes that differed from the room's.", m.desyncs_total},
+        {"vantor_refusals_total", "counter", "Refusals sent: server full, no such room, other version, limits.",
+         m.refusals_total},
+        {"vantor_drops_total", "counter", "Connections closed for a fault: malformed, oversized, flooding, idle.",
+         m.drops_total},
+        {"vantor_inputs_total", "counter", "Players' inputs the games took.", m.inputs_total},
+        {"vantor_ignored_total", "counter", "Players' inputs the games did not take.", m.ignored_total},
+    };
+    std::string text;
+    for (const Line& l : lines) {
+        text += std::string("# HELP ") + l.name + " " + l.help + "\n";
+        text += std::string("# TYPE ") + l.name + " " + l.type + "\n";
+        text += std::string(l.name) + " " + std::to_string(l.value) + "\n";
+    }
+    const char* late = "vantor_tick_lateness_ms";
+    text += std::string("# HELP ") + late + " How long after its time each room's tick ran, in ms.\n";
+    text += std::string("# TYPE ") + late + " histogram\n";
+    for (size_t i = 0; i < kLateBounds.size(); i++)
+        text += std::string(late) + "_bucket{le=\"" + std::to_string(kLateBounds[i]) + "\"} " +
+                std::to_string(m.late_le[i]) + "\n";
+    text += std::string(late) + "_bucket{le=\"+Inf\"} " + std::to_string(m.late_count) + "\n";
+    text += std::string(late) + "_sum " + std::to_string(m.late_sum_ms) + "\n";
+    text += std::string(late) + "_count " + std::to_string(m.late_count) + "\n";
+    return text;
+}
+
+}  // namespace online

@@ -1,0 +1,169 @@
+// The lobby of online play: rooms, their seats, their clocks, the hash checks, the limits and the
+// counters, with no sockets, threads or clocks of its own. A front (server.cpp over Boost.Beast, or
+// loopback.h in the tests) hands it each connection as a Link, each message that arrives, and the time;
+// it answers through the links. docs/ONLINE.md gives the rules, the limits and their defaults.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "online/log.h"
+#include "online/room.h"
+
+namespace online {
+
+// Milliseconds on the front's steady clock; the lobby reads no clock itself.
+using Millis = int64_t;
+using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+struct ServerOptions {
+    std::string bind = "0.0.0.0";
+    uint16_t port = 0;  // 0: any free port; port() tells which
+    uint32_t tick_ms = 100;
+    size_t max_rooms = 200;
+    size_t max_connections = 1000;
+    // Rooms of shard I of K only: the first character of their codes is worth I modulo K, so that a
+    // proxy in front of K servers can send a joining player to the right one by the code alone.
+    uint32_t shard = 0;
+    uint32_t shards = 1;
+    // A connection that completes no message for this long is closed; a room no one is in goes this
+    // long after, or after abandon_seconds when no one but its creator was ever in it.
+    uint32_t idle_seconds = 30;
+    uint32_t expiry_seconds = 300;
+    uint32_t abandon_seconds = 10;
+    // What one address may hold: rooms it created that are open, rooms it creates a minute, and
+    // connections at once (counted by the front, before any request).
+    size_t rooms_per_address = 8;
+    size_t creates_per_minute = 10;
+    size_t connections_per_address = 32;
+    // The HTTP request and the WebSocket upgrade must be done this soon after the connection.
+    uint32_t upgrade_seconds = 5;
+    // What may wait to be sent to one connection, counted in the memory it holds; and how long
+    // frames may wait without the client taking a byte of them.
+    size_t max_queued = 1024 * 1024;
+    uint32_t write_seconds = 30;
+    // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
+    // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
+    std::function<void(const std::string&)> log;
+};
+
+// The upper bounds, in ms, of the buckets of the tick lateness histogram; the last bucket is +Inf.
+constexpr std::array<Millis, 7> kLateBounds = {1, 5, 10, 25, 50, 100, 250};
+
+// The counters /metrics shows.
+struct Metrics {
+    uint64_t rooms = 0;
+    uint64_t players = 0;       // connected to a room
+    uint64_t connections = 0;   // WebSocket connections, in a room or not yet
+    uint64_t frames_total = 0;  // ticks of every room
+    uint64_t checks_total = 0;  // clients' hashes compared with the room's
+    uint64_t desyncs_total = 0;
+    uint64_t refusals_total = 0;  // refusals sent: full, no such room, wrong version
+    uint64_t drops_total = 0;     // connections closed for a fault: malformed, oversized, flooding, idle
+    uint64_t inputs_total = 0;    // players' inputs the rooms' games took
+    uint64_t ignored_total = 0;   // and those they did not
+    uint64_t queued_bytes = 0;    // waiting to be sent, over every connection
+    // Ticks by how late they ran: le[i] counts those at most kLateBounds[i] ms late, cumulative.
+    std::array<uint64_t, kLateBounds.size()> late_le{};
+    uint64_t late_count = 0;
+    uint64_t late_sum_ms = 0;
+};
+
+// The counters in Prometheus's text format.
+std::string metrics_text(const Metrics& m);
+
+// One client's connection as the front keeps it.
+class Link {
+public:
+    virtual ~Link() = default;
+    // Queues a message; nothing once closing.
+    virtual void send(Bytes bytes) = 0;
+    // Closes once what is queued has been sent, at once and without a goodbye after that.
+    virtual void close() = 0;
+    // Closes at once. The lobby hears of it through Lobby::gone, never from within this call.
+    virtual void drop() = 0;
+    // The memory what waits to be sent holds, and the bytes the client has taken so far.
+    virtual size_t queued() const = 0;
+    virtual uint64_t taken() const = 0;
+};
+
+// Takes one per message, refilling at the rate a second up to the burst.
+class Bucket {
+public:
+    Bucket(double rate, double burst) : rate_(rate), burst_(burst), tokens_(burst) {}
+    bool take(Millis now);
+
+private:
+    double rate_, burst_, tokens_;
+    Millis last_ = 0;
+    bool started_ = false;
+};
+
+class Lobby {
+public:
+    Lobby(ServerOptions options, GameHooks hooks);
+    ~Lobby();
+    Lobby(const Lobby&) = delete;
+    Lobby& operator=(const Lobby&) = delete;
+
+    // A WebSocket connection from the address (no port), upgraded: its id, or 0 when it was refused,
+    // in which case the link has been told why and closes.
+    uint64_t connect(Link* link, const std::string& address, const std::string& where, Millis now);
+    // One whole message from the connection; a ping or any other frame without one, as frame().
+    void receive(uint64_t id, const uint8_t* data, size_t size, Millis now);
+    void frame(uint64_t id, Millis now);
+    // A fault the front saw (oversized, text, a broken handshake): the connection is dropped.
+    void fault(uint64_t id, const std::string& why, Millis now);
+    // The connection is over; the lobby forgets its link.
+    void gone(uint64_t id, const std::string& why, Millis now);
+    // A socket the front closed before any request, for a limit: counted and logged.
+    void turn_away(const std::string& address, const std::string& why, Millis now);
+    // Runs the ticks that are due and the sweep; when it should be called next.
+    Millis advance(Millis now);
+    Metrics metrics() const;
+    // The room's game, for a look at it; nullptr for none.
+    Room* room(RoomCode code);
+    const ServerOptions& options() const { return options_; }
+    // Every room's game closes, on the calling thread, whose globals they took turns at.
+    void close_rooms();
+
+private:
+    struct Table;
+    struct Conn;
+    void handle(Conn& c, const ToServer& message, Millis now);
+    void create(Conn& c, Millis now);
+    void join(Conn& c, const ClientJoin& m, Millis now);
+    void hash(Conn& c, const ClientHash& m);
+    void seat(Conn& c, Table& table, int side, bool back, Millis now);
+    void refuse(Conn& c, const std::string& reason);
+    void drop(Conn& c, const std::string& why);
+    void tick(Table& table, Millis now);
+    void sweep(Millis now);
+    void send(Conn& c, Bytes bytes);
+    std::string in_room(const Conn& c) const;
+
+    ServerOptions options_;
+    GameHooks hooks_;
+    Log log_;
+    std::unordered_map<uint64_t, std::unique_ptr<Table>> tables_;
+    std::set<std::pair<Millis, uint64_t>> due_;  // the next tick of each room whose clock runs, and its code
+    std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns_;
+    struct Address {
+        size_t rooms = 0;  // open rooms it created
+        Bucket creates{0, 0};
+        Millis last_create = 0;
+    };
+    std::unordered_map<std::string, Address> addresses_;
+    uint64_t next_id_ = 1;
+    Millis next_sweep_ = 0;
+    Metrics counts_;
+};
+
+}  // namespace online
