@@ -2,52 +2,15 @@
 // (as tools/web/measure.mjs loads it: a running browser, an empty cache, gzip), cut at the first
 // drawn frame and summed up: when each file arrived, and the main thread's work by kind.
 //   node tools/web/profile.mjs [SITE] [--trace FILE]   (needs `npm ci` in tests/web)
-import { createRequire } from "node:module";
-import { createServer } from "node:http";
-import { readFileSync, existsSync, mkdtempSync, writeFileSync } from "node:fs";
-import { gzipSync } from "node:zlib";
-import { tmpdir } from "node:os";
-import { dirname, extname, join, resolve } from "node:path";
-import { fileURLToPath } from "node:url";
+import { writeFileSync } from "node:fs";
+import { join, resolve } from "node:path";
+import { root, serveSite, openPage } from "./loadpage.mjs";
 
-const root = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
-const puppeteer = createRequire(join(root, "tests/web/package.json"))("puppeteer-core");
 const argv = process.argv.slice(2);
 const traceFile = argv.includes("--trace") ? argv[argv.indexOf("--trace") + 1] : null;
 const site = resolve(argv.find((a, i) => !a.startsWith("--") && argv[i - 1] !== "--trace") || join(root, "build/web/game/site"));
-const TYPES = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm", ".png": "image/png",
-                ".webmanifest": "application/manifest+json" };
-// Every file gzipped beforehand, as a static host keeps them.
-const compressed = {};
-const server = createServer((req, res) => {
-  const file = join(site, new URL(req.url, "http://x").pathname.slice(1) || "index.html");
-  if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404).end(); return; }
-  res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream", "Content-Encoding": "gzip" });
-  res.end(compressed[file] || (compressed[file] = gzipSync(readFileSync(file), { level: 9 })));
-});
-for (const name of ["index.html", "vantor.js", "vantor.wasm", "favicon.png"])
-  compressed[join(site, name)] = gzipSync(readFileSync(join(site, name)), { level: 9 });
-await new Promise((r) => server.listen(0, "127.0.0.1", r));
-const browser = await puppeteer.launch({
-  executablePath: "/usr/bin/chromium", headless: true, userDataDir: mkdtempSync(join(tmpdir(), "vantor-profile-")),
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-         "--disable-component-update", "--disable-sync"],
-});
-await (await browser.newPage()).goto("about:blank");
-const page = await browser.newPage();
-await page.setCacheEnabled(false);
-await page.setViewport({ width: 1280, height: 1000 });
-// The first frame, seen from inside the page at every animation frame: the panel drawn under the
-// intro (a pixel of the Abort plate is not black). Polling from outside would see it late on a busy machine.
-await page.evaluateOnNewDocument(() => {
-  const check = () => {
-    const c = document.getElementById("canvas");
-    const p = c && c.getContext("2d").getImageData(300, 430, 1, 1).data;
-    if (p && p[0] + p[1] + p[2] > 0) window.firstFrame = performance.now();
-    else requestAnimationFrame(check);
-  };
-  requestAnimationFrame(check);
-});
+const served = await serveSite(site);
+const { browser, page } = await openPage("profile");
 // The JavaScript and WebAssembly functions on the main thread, sampled every 100 microseconds.
 const cdp = await page.createCDPSession();
 await cdp.send("Profiler.enable");
@@ -55,14 +18,14 @@ await cdp.send("Profiler.setSamplingInterval", { interval: 100 });
 await cdp.send("Profiler.start");
 await page.tracing.start({ categories: ["devtools.timeline", "disabled-by-default-devtools.timeline", "v8", "v8.execute",
                                         "v8.wasm", "disabled-by-default-v8.wasm", "blink.user_timing", "loading", "netlog"] });
-await page.goto(`http://127.0.0.1:${server.address().port}/`);
+await page.goto(served.url);
 await page.waitForFunction(() => window.firstFrame, { polling: 50, timeout: 60000 });
 const firstFrame = await page.evaluate(() => window.firstFrame);
 const trace = JSON.parse(Buffer.from(await page.tracing.stop()).toString("utf8"));
 const { profile } = await cdp.send("Profiler.stop");
 if (traceFile) writeFileSync(traceFile, JSON.stringify(trace));
 await browser.close();
-server.close();
+served.server.close();
 
 const events = trace.traceEvents;
 const http = (e) => e.name === "ResourceSendRequest" && /^http:\/\/127/.test(e.args?.data?.url || "");
