@@ -454,10 +454,11 @@ class PlayTest:
             raise Failure(f"the game ended with code {code}; stderr: {errors}")
         if errors:
             raise Failure(f"the game wrote to its standard error: {errors}")
-        # The one file a game leaves is the player's settings, with the options it was started with.
+        # The one file a game leaves is the player's settings, with the options it was started with
+        # and the front end's switches as they stood.
         settings = self.home / ".config" / "vantor" / "settings"
         expected = ("map World", "cities 14", "silos 8", "submarines 3", "skill 20", "players 4",
-                    "computer 0 1 0 0", "fast 0")
+                    "computer 0 1 0 0", "fast 0", "sound 1", "palette 0")
         if not settings.is_file():
             raise Failure("the game did not save its settings in ~/.config/vantor/settings")
         lines = [line for line in settings.read_text().splitlines() if not line.startswith("#")]
