@@ -456,17 +456,39 @@ bool maps_added() {
     }) != 0;
 }
 
-// The browser cannot block: the wait yields to it in short sleeps, looking for an event after each.
-// A hidden tab wakes late, and the tick then due fires once, as on the desktop.
-constexpr unsigned kWebPollMs = 25;
+// The browser cannot block: the wait yields to it until the tick is due, and wakes as soon as an
+// event is queued meanwhile (SDL's handlers run while the game sleeps; every event they queue passes
+// the watch below). A hidden tab wakes late, and the tick then due fires once, as on the desktop.
+// clang-format off
+EM_ASYNC_JS(void, sleep_until_event, (unsigned ms), {
+    await new Promise(function(resolve) {
+        var timer = setTimeout(function() { Module.vantorWake = null; resolve(); }, ms);
+        Module.vantorWake = function() { Module.vantorWake = null; clearTimeout(timer); resolve(); };
+    });
+});
+EM_JS(void, wake_sleep, (), {
+    if (Module.vantorWake) Module.vantorWake();
+});
+// clang-format on
+
+int event_queued(void* /*data*/, SDL_Event* /*event*/) {
+    wake_sleep();
+    return 1;
+}
+
+// The longest sleep: the page's own news (maps added) is looked at after each.
+constexpr unsigned kWebSleepMs = 250;
 
 int wait_event(SDL_Event* event, int wait_ms) {
+    static bool watching = false;
+    if (!watching) SDL_AddEventWatch(event_queued, nullptr);
+    watching = true;
     uint64_t until = wait_ms < 0 ? UINT64_MAX : SDL_GetTicks64() + static_cast<uint64_t>(wait_ms);
     for (;;) {
         if (SDL_PollEvent(event)) return 1;
         uint64_t now = SDL_GetTicks64();
         if (now >= until) return 0;
-        emscripten_sleep(static_cast<unsigned>(std::min<uint64_t>(until - now, kWebPollMs)));
+        sleep_until_event(static_cast<unsigned>(std::min<uint64_t>(until - now, kWebSleepMs)));
     }
 }
 #else
