@@ -14,10 +14,12 @@ int32_t WindowFunction(plat::Window* hwnd, uint32_t message, uint32_t wParam, in
 // (replay/stream.h) sees each before and after the game handles it.
 int32_t feed(plat::Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
 
-// The front end's own keys, taken before the game sees them: M switches the sound on or off and
-// remembers it in the settings. Never fed, so never recorded nor sent online: the switch is no part
-// of the game. True when the message was such a key.
+// The front end's own keys, taken before the game sees them: M switches the sound on or off and C
+// the colour-blind palette, each remembered in the settings. Never fed, so never recorded nor sent
+// online: the switches are no part of the game. True when the message was such a key.
 bool frontkey(const plat::Message& msg);
+// Tells the browser's page how a switch ("sound" or "palette") stands; nothing on the desktop.
+extern "C" void tell_page_switch(const char* name, int on);
 
 // The start-up part of WinMain: registers the class, opens and shows the window, starts the game.
 // False when there is no window; the headless driver calls it and then feeds the messages itself.

@@ -3,19 +3,7 @@
 
 #include <algorithm>
 
-#ifdef __EMSCRIPTEN__
-#include <emscripten.h>
-
-// Tells the page (web/index.html) whether the palette is on, for its button; the body is JavaScript.
-// clang-format off
-EM_JS(void, tell_page_palette, (int on), {
-    if (Module.paletteState) Module.paletteState(!!on);
-});
-// clang-format on
-#else
-void tell_page_palette(int /*on*/) {}
-#endif
-
+#include "app/app.h"
 #include "init/init.h"
 #include "model/globals.h"
 #include "model/layout.h"
@@ -133,7 +121,7 @@ void show_palette(const Colour* picture, Colour* out, int width, int x, int y, i
 void set_palette(bool on, bool remember) {
     plat::set_present_filter(hwnd, on ? show_palette : nullptr);
     if (remember) savecolourblind(on);
-    tell_page_palette(on);
+    tell_page_switch("palette", on);
 }
 
 bool palette_key(const plat::Message& msg) {

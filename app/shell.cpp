@@ -12,14 +12,16 @@
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>
 
-// Tells the page (web/index.html) whether the sound is on, for its button; the body is JavaScript.
+// Tells the page (web/index.html) how one of the front end's switches stands, for its button:
+// Module.soundState or Module.paletteState. The body is JavaScript.
 // clang-format off
-EM_JS(void, tell_page_sound, (int on), {
-    if (Module.soundState) Module.soundState(!!on);
+EM_JS(void, tell_page_switch, (const char* name, int on), {
+    var told = Module[UTF8ToString(name) + "State"];
+    if (told) told(!!on);
 });
 // clang-format on
 #else
-void tell_page_sound(int /*on*/) {}
+extern "C" void tell_page_switch(const char* /*name*/, int /*on*/) {}
 #endif
 
 namespace {
@@ -34,7 +36,7 @@ bool frontkey(const plat::Message& msg) {
     plat::sound_switch(!plat::sound_is_on());
     savesound();
     refreshcaption();
-    tell_page_sound(plat::sound_is_on());
+    tell_page_switch("sound", plat::sound_is_on());
     return true;
 }
 
@@ -50,7 +52,7 @@ bool openwindow() {
     startintro();
     // The settings have been read: the caption and the page show the sound switch as it stands.
     refreshcaption();
-    tell_page_sound(plat::sound_is_on());
+    tell_page_switch("sound", plat::sound_is_on());
     return true;
 }
 
