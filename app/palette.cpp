@@ -14,9 +14,6 @@ const Colour kPaletteColours[4] = {0x0020'32DCu, 0x00FF'5A00u, 0x0000'DCFFu, 0x0
 
 namespace {
 
-constexpr int kBox = 25;                         // a player box, on the title
-constexpr int kSideBoxX = 175, kSideBoxY = 430;  // the panel's side box, 60 x 25
-constexpr int kSideBoxW = 60;
 constexpr int kBrightestMap = 176;  // no map pixel is brighter in any channel
 
 // Each side's letter, 5 x 7, drawn white with a black rim.
@@ -96,8 +93,9 @@ Colour recolour(Colour c, int px, int py, bool map_shown) {
         side = icon_side(c);
         return side >= 0 ? kPaletteColours[side] : c;
     }
-    bool boxed = inside(px, py, kSideBoxX, kSideBoxY, kSideBoxW, kBox) ||
-                 (timer_mode == MODE_TITLE && inside(px, py, 155, 330, 30 * NUM_SIDES, kBox) && (px - 155) % 30 < kBox);
+    int k = px >= PLAYER_BOX_X ? (px - PLAYER_BOX_X) / PLAYER_BOX_PITCH : -1;
+    bool boxed = SIDE_BOX.contains(px, py) ||
+                 (timer_mode == MODE_TITLE && k >= 0 && k < NUM_SIDES && player_box(k).contains(px, py));
     if (boxed) side = shaded_side(c, &level);
     return side >= 0 ? scaled(kPaletteColours[side], level) : c;
 }
@@ -110,12 +108,13 @@ void show_palette(const Colour* picture, Colour* out, int width, int x, int y, i
         for (int px = x; px < x + w; px++) out[py * width + px] = recolour(picture[py * width + px], px, py, map_shown);
     if (timer_mode == MODE_TITLE) {
         for (int p = 0; p < NUM_SIDES; p++) {
-            int bx = 155 + 30 * p, by = 330;
-            if (box_side(picture, width, bx, by, kBox, kBox) == p) mark(out, width, p, bx + 18, by + 16, x, y, w, h);
+            Rect box = player_box(p);
+            if (box_side(picture, width, box.x0, box.y0, box.width(), box.height()) == p)
+                mark(out, width, p, box.x0 + 18, box.y0 + 16, x, y, w, h);
         }
     }
-    int side = box_side(picture, width, kSideBoxX, kSideBoxY + 12, kSideBoxW, 1);
-    if (side >= 0) mark(out, width, side, kSideBoxX + 27, kSideBoxY + 9, x, y, w, h);
+    int side = box_side(picture, width, SIDE_BOX.x0, SIDE_BOX.y0 + 12, SIDE_BOX.width(), 1);
+    if (side >= 0) mark(out, width, side, SIDE_BOX.x0 + 27, SIDE_BOX.y0 + 9, x, y, w, h);
 }
 
 void set_palette(bool on, bool remember) {

@@ -14,33 +14,20 @@ namespace {
 constexpr int kArrow = 25;
 constexpr int kNameLength = 31;
 
-struct ArrowButton {
-    int x, y;        // where it is drawn
-    int click_x1;    // last x that answers; the buttons at x 420 answer only to 420..435
-    bool increase;
-};
-
 // The buttons at x 420 are drawn as narrow as they answer, from cells of their own on the sheet.
 constexpr int kNarrowArrow = 16;
 constexpr int kNarrowSheetX = 80;
 
-// Copies a raised (row 50) or pressed (row 75) arrow button from the sprite sheet.
-void draw_arrow(const ArrowButton& button, bool pressed) {
-    bool narrow = button.click_x1 - button.x + 1 == kNarrowArrow;
-    int sx = narrow ? kNarrowSheetX : (button.increase ? 25 : 0);
+// Copies a raised (row 50) or pressed (row 75) arrow button b from the sprite sheet; the even ones
+// lower their option, the odd ones raise it.
+void draw_arrow(int b, bool pressed) {
+    const Rect& button = TITLE_ARROWS[b];
+    bool narrow = button.width() == kNarrowArrow;
+    int sx = narrow ? kNarrowSheetX : (b % 2 ? 25 : 0);
     plat::select_bitmap(MapDC, hPanelgfx);
-    plat::blit(WinDC, button.x, button.y, narrow ? kNarrowArrow : kArrow, kArrow, MapDC, sx, pressed ? 75 : 50,
+    plat::blit(WinDC, button.x0, button.y0, narrow ? kNarrowArrow : kArrow, kArrow, MapDC, sx, pressed ? 75 : 50,
                plat::SRCCOPY);
 }
-
-// In the order in which clicks are tested.
-const ArrowButton kButtons[10] = {
-    {155, 195, 180, false}, {420, 195, 435, true},  // map
-    {155, 240, 180, false}, {265, 240, 290, true},  // cities
-    {155, 285, 180, false}, {265, 285, 290, true},  // submarines
-    {310, 240, 335, false}, {420, 240, 435, true},  // silos
-    {310, 285, 335, false}, {420, 285, 435, true},  // skill
-};
 
 // Applies the change of button b if its limit allows it.
 bool change_option(int b) {
@@ -74,16 +61,14 @@ void copy_sprite(int sx, int sy, int x, int y) {
 
 void click_arrows(uint16_t x, uint16_t y) {
     for (int b = 0; b < 10; b++) {
-        const ArrowButton& button = kButtons[b];
-        if (x < button.x || x > button.click_x1 || y < button.y || y > button.y + kArrow) continue;
-        if (!change_option(b)) continue;
+        if (!TITLE_ARROWS[b].contains(x, y) || !change_option(b)) continue;
         PlayResource("SFXClick");
-        draw_arrow(button, true);
+        draw_arrow(b, true);
     }
 }
 
 void click_player_box(uint16_t x) {
-    int k = (x - 155) / 30;
+    int k = (x - PLAYER_BOX_X) / PLAYER_BOX_PITCH;
     if (k < 2) {
         cpu_player[k] = !cpu_player[k];
     } else if (cpu_player[k] && k + 1 == num_players) {
@@ -134,10 +119,9 @@ void clicktitle(uint16_t x, uint16_t y) {
     title_message[0] = 0;
     title_notice[0] = 0;
     click_arrows(x, y);
-    if (x >= 155 && x <= 210 && y >= 330 && y <= 355) click_player_box(x);
-    if (x >= 215 && x <= 270 && y >= 330 && y <= 355) click_player_box(x);
+    if (PLAYER_BOXES_LEFT.contains(x, y) || PLAYER_BOXES_RIGHT.contains(x, y)) click_player_box(x);
     titleinfo();
-    if (x >= 310 && x <= 445 && y >= 330 && y <= 355) {
+    if (START_BUTTON.contains(x, y)) {
         PlayResource("SFXClick");
         if (num_sub > 0 || num_silo > 0) {
             start_or_refuse();
@@ -177,14 +161,15 @@ void titleinfo() {
     print2(398, 245, num_silo);
     print2(398, 290, cpu_skill);
     for (int i = 0; i < NUM_SIDES; i++) {
+        Rect box = player_box(i);
         if (i < num_players) {
-            copy_sprite(25 * i, cpu_player[i] ? 425 : 400, 155 + 30 * i, 330);
+            copy_sprite(25 * i, cpu_player[i] ? 425 : 400, box.x0, box.y0);
         } else {
-            copy_sprite(0, 375, 155 + 30 * i, 330);
+            copy_sprite(0, 375, box.x0, box.y0);
         }
     }
 }
 
 void blankicons2() {
-    for (const ArrowButton& button : kButtons) draw_arrow(button, false);
+    for (int b = 0; b < 10; b++) draw_arrow(b, false);
 }

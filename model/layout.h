@@ -57,3 +57,26 @@ constexpr Rect FIRE_BUTTON{555, 405, 595, 455};
 // The Abort button; its outer edges (260 and 340, 405 and 455) do not count.
 constexpr Rect ABORT_BUTTON{261, 406, 339, 454};
 constexpr bool in_abort_button(int x, int y) { return ABORT_BUTTON.contains(x, y); }
+// The panel's side box, in the colour of the side to play.
+constexpr Rect SIDE_BOX{175, 430, 234, 454};
+
+// The title screen's controls. The arrow buttons, in the order clicks are tested: map, cities,
+// submarines, silos, skill, each down then up. Each is drawn 25 x 25 from its top-left, those at x 420
+// 16 wide; a click answers within the rectangle, whose bottom row is the 26th.
+constexpr Rect TITLE_ARROWS[10] = {
+    {155, 195, 180, 220}, {420, 195, 435, 220},  // map
+    {155, 240, 180, 265}, {265, 240, 290, 265},  // cities
+    {155, 285, 180, 310}, {265, 285, 290, 310},  // submarines
+    {310, 240, 335, 265}, {420, 240, 435, 265},  // silos
+    {310, 285, 335, 310}, {420, 285, 435, 310},  // skill
+};
+// The player boxes: 25 x 25, one every 30 pixels. A click picks the box (x - 155) / 30, within the two
+// halves of the row but not in the gap between them.
+constexpr int PLAYER_BOX_X = 155, PLAYER_BOX_Y = 330, PLAYER_BOX_SIZE = 25, PLAYER_BOX_PITCH = 30;
+constexpr Rect PLAYER_BOXES_LEFT{155, 330, 210, 355};
+constexpr Rect PLAYER_BOXES_RIGHT{215, 330, 270, 355};
+constexpr Rect player_box(int k) {
+    return {PLAYER_BOX_X + PLAYER_BOX_PITCH * k, PLAYER_BOX_Y, PLAYER_BOX_X + PLAYER_BOX_PITCH * k + PLAYER_BOX_SIZE - 1,
+            PLAYER_BOX_Y + PLAYER_BOX_SIZE - 1};
+}
+constexpr Rect START_BUTTON{310, 330, 445, 355};
