@@ -115,8 +115,7 @@ void go_local(const std::string& reason) {
     if (timer_mode == MODE_PLACING || timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVER) releasemap();
     introover = true;
     starttitle();
-    std::snprintf(title_notice, sizeof title_notice, "CONNECTION LOST");
-    titleinfo();
+    titlenews("CONNECTION LOST");
     inittimer();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/gdi.h"
 
@@ -32,6 +33,8 @@ void PlayResource(const char* lpName);
 void starttitle();
 void clicktitle(uint16_t x, uint16_t y);
 void titleinfo();
+// Tells the players a line on the title screen until the next click (title_news), at once if it is up.
+void titlenews(const std::string& line);
 void blankicons2();
 // Map files were added to the working directory: the list is made again, the chosen map kept.
 void mapsadded();

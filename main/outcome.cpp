@@ -89,5 +89,5 @@ void showresult() { set_caption(with_news("Vantor - " + result())); }
 void noteresult() {
     std::string line = result();
     for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::snprintf(title_notice, sizeof title_notice, "%s", line.c_str());
+    titlenews(line);
 }

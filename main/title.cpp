@@ -117,7 +117,7 @@ void starttitle() {
 void clicktitle(uint16_t x, uint16_t y) {
     // A refusal or a game's result stays on screen until the next click.
     title_message[0] = 0;
-    title_notice[0] = 0;
+    title_news[0] = 0;
     click_arrows(x, y);
     if (PLAYER_BOXES_LEFT.contains(x, y) || PLAYER_BOXES_RIGHT.contains(x, y)) click_player_box(x);
     titleinfo();
@@ -126,10 +126,14 @@ void clicktitle(uint16_t x, uint16_t y) {
         if (num_sub > 0 || num_silo > 0) {
             start_or_refuse();
         } else {
-            std::snprintf(title_notice, sizeof title_notice, "NO SILOS OR SUBMARINES");
-            titleinfo();
+            titlenews("NO SILOS OR SUBMARINES");
         }
     }
+}
+
+void titlenews(const std::string& line) {
+    std::snprintf(title_news, sizeof title_news, "%s", line.c_str());
+    if (timer_mode == MODE_TITLE) titleinfo();
 }
 
 void mapsadded() {
@@ -146,7 +150,7 @@ void titleinfo() {
     std::memset(line, ' ', kNameLength);
     line[kNameLength] = 0;
     const char* text = title_message[0]  ? title_message
-                       : title_notice[0] ? title_notice
+                       : title_news[0] ? title_news
                        : num_maps > 0    ? filelist[cur_map].letter
                                          : "NO MAPS FOUND";
     // Online, the room and the colour played here come first.

@@ -45,12 +45,14 @@ VANTOR_GLOBAL(bool, cursor_on, , false, "cursor_on", 1)           // the selecti
 VANTOR_GLOBAL(bool, introover, , false, "introover", 1)           // the intro has been shown in full
 VANTOR_GLOBAL(bool, justaborted, , false, "justaborted", 1)       // the game ended with the abort button
 VANTOR_GLOBAL(uint32_t, startcols, [NUM_SIDES], 0, "startcols", 0xFFFFFFFFLL)  // territory colour of each side in this game
-// A line the title screen shows in place of the map name until the next click (a refused map).
+// The title screen's line, in place of the map name until the next click, has two sources. The rules'
+// own: why the chosen map was refused at the Start press, part of the state that scripts look at.
 VANTOR_GLOBAL(char, title_message, [32], 0, "title_message", sizeof title_message)
 
-// What the players are told beside the rules: the title screen's line after a game or a refused start,
-// until the next click, and the eliminations since the last launch with their causes, for the caption.
-VANTOR_GLOBAL(char, title_notice, [32], 0, nullptr, 0)
+// And the news the players are told beside the rules (written by titlenews): a game's result, a start
+// with no launchers, a lost connection; a refusal's line covers it. Also the eliminations since the
+// last launch with their causes, for the caption.
+VANTOR_GLOBAL(char, title_news, [32], 0, nullptr, 0)
 VANTOR_GLOBAL(char, caption_news, [128], 0, nullptr, 0)
 // Fast play: computer turns run their ticks four times as often. Only the wall clock changes.
 VANTOR_GLOBAL(bool, fastplay, , false, nullptr, 0)

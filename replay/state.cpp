@@ -273,7 +273,7 @@ bool sensible() {
         cur_map >= MAX_MAPS || cpu_bearing > 359 || cpu_power > MAX_POWER || !territories(sidecols) ||
         (on_map && !territories(startcols)))
         return false;
-    bool texts = text(title_message, sizeof title_message) && text(title_notice, sizeof title_notice) &&
+    bool texts = text(title_message, sizeof title_message) && text(title_news, sizeof title_news) &&
                  text(caption_news, sizeof caption_news) && text(loaded_map.letter, sizeof loaded_map.letter);
     for (const filename& f : filelist) texts = texts && text(f.letter, sizeof f.letter);
     for (const weapon& w : item) texts = texts && text(w.name, sizeof w.name);

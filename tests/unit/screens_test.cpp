@@ -329,9 +329,9 @@ TEST_F(GameOverTest, CaptionAndTitleLineTellTheOutcome) {
         EXPECT_EQ(plat::window_caption(hwnd), c.survivors == 1 ? caption_won : c.caption);
         run_until(MODE_TITLE, 100);
         EXPECT_EQ(plat::window_caption(hwnd), "Vantor");
-        EXPECT_EQ(std::string(title_notice), c.survivors == 1 ? line_won : c.line);
+        EXPECT_EQ(std::string(title_news), c.survivors == 1 ? line_won : c.line);
         click(5, 5);
-        EXPECT_STREQ(title_notice, "") << "a click clears the line";
+        EXPECT_STREQ(title_news, "") << "a click clears the line";
     }
 }
 
@@ -352,7 +352,7 @@ TEST_F(ScreensTest, StartWithoutLaunchersSaysSo) {
     num_silo = num_sub = num_factory = 0;
     click(380, 340);
     EXPECT_EQ(timer_mode, MODE_TITLE);
-    EXPECT_STREQ(title_notice, "NO SILOS OR SUBMARINES");
+    EXPECT_STREQ(title_news, "NO SILOS OR SUBMARINES");
     EXPECT_STREQ(title_message, "") << "the refusals of maps keep their own line";
 }
 
