@@ -9,6 +9,8 @@
 #include <optional>
 #include <variant>
 
+#include "online/forensics.h"
+
 namespace online {
 
 namespace {
@@ -48,6 +50,7 @@ struct Lobby::Conn {
     bool wants_snapshot = false;  // at the next tick, in place of its frame
     uint32_t synced_tick = 0;     // the tick of the last snapshot it was sent
     int desyncs = 0;              // hashes that differed in a row
+    uint32_t digest_asked = 0;    // the tick of the digest it was asked for, 0 for none
     bool closing = false;         // refused: what it sends is no longer read
     bool faulty = false;          // dropped for a fault: its seat is freed
     Bucket messages{kMessageRate, kMessageRate};
@@ -145,6 +148,7 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
     }
     if (!c.table) return drop(c, "an input or hash before joining a room");
     if (const auto* m = std::get_if<ClientHash>(&message)) return hash(c, *m);
+    if (const auto* m = std::get_if<ClientDigest>(&message)) return digest(c, *m);
     if (!c.table->inputs[static_cast<size_t>(c.side)].take(now)) return drop(c, "too many inputs");
     if (c.table->room.offer(c.side, std::get<ClientInput>(message).input)) counts_.inputs_total++;
     else counts_.ignored_total++;
@@ -229,6 +233,33 @@ void Lobby::hash(Conn& c, const ClientHash& m) {
               c.last_message);
     if (++c.desyncs >= kMaxDesyncs) return refuse(c, "your game keeps differing from the room's");
     c.wants_snapshot = true;
+    // The first of a run is looked into: which pieces differ, and the game that led there.
+    if (c.desyncs > 1) return;
+    c.digest_asked = m.tick;
+    send(c, share(encode(ServerAskDigest{m.tick})));
+    keep_desync(*c.table, m.tick, c.last_message);
+}
+
+void Lobby::digest(Conn& c, const ClientDigest& m) {
+    if (m.tick == 0 || m.tick != c.digest_asked) return;
+    c.digest_asked = 0;
+    const std::vector<uint64_t>* ours = c.table->room.pieces(m.tick);
+    std::string where = "room " + show_code(c.table->code) + " desync at tick " + std::to_string(m.tick) + ", side " +
+                        std::to_string(c.side) + ": ";
+    log_.line("desync digest",
+              where + (ours ? "differs in " + differing_pieces(*ours, m.pieces) : "the room's pieces are no longer kept"),
+              c.last_message);
+}
+
+void Lobby::keep_desync(Table& table, uint32_t tick, Millis now) {
+    if (options_.desync_folder.empty() || now < next_desync_replay_) return;
+    next_desync_replay_ = now + 10'000;
+    std::string why;
+    std::string path = keep_desync_replay(options_.desync_folder, table.room, options_.desync_replays, &why);
+    log_.line("desync replay",
+              "room " + show_code(table.code) + " desync at tick " + std::to_string(tick) + ": " +
+                  (path.empty() ? "no replay kept: " + why : "its game is in " + path),
+              now);
 }
 
 void Lobby::refuse(Conn& c, const std::string& reason) {

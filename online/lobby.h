@@ -49,6 +49,10 @@ struct ServerOptions {
     // frames may wait without the client taking a byte of them.
     size_t max_queued = 1024 * 1024;
     uint32_t write_seconds = 30;
+    // Where a desync's replay is written (relative to the working folder), keeping the newest
+    // desync_replays; empty: none. One at most every 10 s, whatever the clients do.
+    std::string desync_folder = "desyncs";
+    size_t desync_replays = 20;
     // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
     // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
@@ -141,6 +145,8 @@ private:
     void create(Conn& c, Millis now);
     void join(Conn& c, const ClientJoin& m, Millis now);
     void hash(Conn& c, const ClientHash& m);
+    void digest(Conn& c, const ClientDigest& m);
+    void keep_desync(Table& table, uint32_t tick, Millis now);
     void seat(Conn& c, Table& table, int side, bool back, Millis now);
     void refuse(Conn& c, const std::string& reason);
     void drop(Conn& c, const std::string& why);
@@ -163,6 +169,7 @@ private:
     std::unordered_map<std::string, Address> addresses_;
     uint64_t next_id_ = 1;
     Millis next_sweep_ = 0;
+    Millis next_desync_replay_ = 0;
     Metrics counts_;
 };
 

@@ -158,6 +158,20 @@ std::vector<uint8_t> encode(const ClientHash& m) {
     return out.take();
 }
 
+std::vector<uint8_t> encode(const ClientDigest& m) {
+    size_t count = std::min(m.pieces.size(), kMaxDigestPieces);
+    Out out(m.kType, m.size(count));
+    out.put(m.tick), out.put(static_cast<uint16_t>(count));
+    for (size_t i = 0; i < count; i++) out.put(m.pieces[i]);
+    return out.take();
+}
+
+std::vector<uint8_t> encode(const ServerAskDigest& m) {
+    Out out(m.kType, m.kSize);
+    out.put(m.tick);
+    return out.take();
+}
+
 std::vector<uint8_t> encode(const ServerWelcome& m) {
     Out out(m.kType, m.kSize);
     out.put_code(m.code);
@@ -219,6 +233,16 @@ std::optional<ToServer> decode_server_message(MessageType type, In& in) {
             if (in.done()) return m;
             break;
         }
+        case MessageType::kClientDigest: {
+            ClientDigest m;
+            m.tick = in.get<uint32_t>();
+            auto count = in.get<uint16_t>();
+            if (!in.ok() || count > kMaxDigestPieces || in.left() != count * sizeof(uint64_t)) break;
+            m.pieces.resize(count);
+            for (uint64_t& piece : m.pieces) piece = in.get<uint64_t>();
+            if (in.done()) return m;
+            break;
+        }
         default: break;
     }
     return std::nullopt;
@@ -254,6 +278,11 @@ std::optional<ToClient> decode_client_message(MessageType type, In& in) {
                 input = read_input(in);
                 if (!frame_input(input)) return std::nullopt;
             }
+            if (in.done()) return m;
+            break;
+        }
+        case MessageType::kServerAskDigest: {
+            ServerAskDigest m{in.get<uint32_t>()};
             if (in.done()) return m;
             break;
         }

@@ -35,10 +35,12 @@ enum class MessageType : uint8_t {
     kClientJoin = 0x02,
     kClientInput = 0x03,
     kClientHash = 0x04,
+    kClientDigest = 0x05,
     kServerWelcome = 0x81,
     kServerSnapshot = 0x82,
     kServerFrame = 0x83,
     kServerRefuse = 0x84,
+    kServerAskDigest = 0x85,
 };
 constexpr size_t kTypeSize = sizeof(MessageType);
 
@@ -100,6 +102,19 @@ struct ClientHash {
     static constexpr size_t kSize = kTypeSize + sizeof tick + sizeof hash;
 };
 
+// The pieces of the client's state hash at a tick, in answer to ServerAskDigest: the server logs
+// which of them differ from the room's.
+struct ClientDigest {
+    static constexpr MessageType kType = MessageType::kClientDigest;
+    uint32_t tick = 0;             // as asked
+    // A u16 count, at most kMaxDigestPieces, then a u64 each: replay::state_hash's pieces, in the
+    // order of replay::state_piece_names().
+    std::vector<uint64_t> pieces;
+    static constexpr size_t kHeadSize = kTypeSize + sizeof tick + sizeof(uint16_t);
+    static constexpr size_t size(size_t pieces) { return kHeadSize + pieces * sizeof(uint64_t); }
+};
+constexpr size_t kMaxDigestPieces = 512;
+
 // --- Server to client -------------------------------------------------------------------------
 
 // The sender is seated.
@@ -139,18 +154,28 @@ struct ServerRefuse {
     static constexpr size_t kHeadSize = kTypeSize + sizeof(uint8_t);
 };
 
-using ToServer = std::variant<ClientCreate, ClientJoin, ClientInput, ClientHash>;
-using ToClient = std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse>;
+// The client's hash of the tick differed from the room's: answer with ClientDigest if the client still
+// has the pieces of that tick. The repairing ServerSnapshot follows regardless.
+struct ServerAskDigest {
+    static constexpr MessageType kType = MessageType::kServerAskDigest;
+    uint32_t tick = 0;  // the tick of the differing ClientHash
+    static constexpr size_t kSize = kTypeSize + sizeof tick;
+};
+
+using ToServer = std::variant<ClientCreate, ClientJoin, ClientInput, ClientHash, ClientDigest>;
+using ToClient = std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse, ServerAskDigest>;
 
 std::vector<uint8_t> encode(const ClientCreate& m);
 std::vector<uint8_t> encode(const ClientJoin& m);
 std::vector<uint8_t> encode(const ClientInput& m);
 std::vector<uint8_t> encode(const ClientHash& m);
+std::vector<uint8_t> encode(const ClientDigest& m);
 std::vector<uint8_t> encode(const ServerWelcome& m);
 std::vector<uint8_t> encode(const ServerSnapshot& m);
 std::vector<uint8_t> encode(const ServerFrame& m);
 // A reason longer than kMaxReason is cut, and characters outside printable ASCII become '?'.
 std::vector<uint8_t> encode(const ServerRefuse& m);
+std::vector<uint8_t> encode(const ServerAskDigest& m);
 
 // Nothing when the bytes are not exactly one message of that direction.
 std::optional<ToServer> decode_to_server(const uint8_t* data, size_t size);

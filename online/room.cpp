@@ -31,6 +31,7 @@ bool Room::open() {
     replay::Game::Scope entered(game_);
     if (!hooks_.open || !hooks_.open()) return false;
     open_ = true;
+    replay::set_listener(&recorder_);
     skipintro();
     uint16_t start = 0;
     random_bytes(&start, sizeof start);
@@ -150,8 +151,11 @@ ServerFrame Room::step() {
     bool title = timer_mode == MODE_TITLE;
     hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
     tick_++;
-    if (tick_ % replay::kCheckpointTicks == 0)
-        hashes_[(tick_ / replay::kCheckpointTicks) % kKept] = {tick_, replay::state_hash()};
+    if (tick_ % replay::kCheckpointTicks == 0) {
+        Pieces& kept = pieces_[tick_ / replay::kCheckpointTicks % kKeptPieces];
+        kept.tick = tick_;
+        hashes_[(tick_ / replay::kCheckpointTicks) % kKept] = {tick_, replay::state_hash_pieces(&kept.hashes)};
+    }
     ServerFrame frame{tick_, std::move(pending_)};
     pending_.clear();
     // Back at the title after a game: a player who joined during it onto a side beyond the game's is
@@ -174,6 +178,18 @@ Room::Check Room::check(uint32_t tick, uint64_t hash, uint64_t* ours) const {
     if (kept.first != tick) return Check::kUnknown;
     if (ours) *ours = kept.second;
     return kept.second == hash ? Check::kMatch : Check::kDiffers;
+}
+
+const std::vector<uint64_t>* Room::pieces(uint32_t tick) const {
+    const Pieces& kept = pieces_[tick / replay::kCheckpointTicks % kKeptPieces];
+    return tick != 0 && kept.tick == tick ? &kept.hashes : nullptr;
+}
+
+bool Room::recording(replay::Recording* out) {
+    replay::Game::Scope entered(game_);
+    if (!recorder_.recording()) return false;
+    *out = recorder_.so_far();
+    return true;
 }
 
 }  // namespace online

@@ -12,6 +12,7 @@
 #include "online/protocol.h"
 #include "replay/game.h"
 #include "replay/playback.h"
+#include "replay/stream.h"
 
 namespace online {
 
@@ -70,6 +71,12 @@ public:
     enum class Check { kMatch, kDiffers, kUnknown };
     // A client's hash of the tick against the room's, which keeps those of the last 2560 ticks.
     Check check(uint32_t tick, uint64_t hash, uint64_t* ours) const;
+    // The pieces of the room's state hash at one of the last few checkpoints (replay::state_hash),
+    // null when no longer kept: what a desync's digest is compared with.
+    const std::vector<uint64_t>* pieces(uint32_t tick) const;
+    // The game in play since its Start press, as a replay cut short now: what a desync is replayed
+    // from. False on the title screen.
+    bool recording(replay::Recording* out);
 
     // Runs f with the room's game entered: a look at its globals.
     template <typename F>
@@ -97,6 +104,14 @@ private:
     uint32_t tick_ = 0;
     static constexpr size_t kKept = 256;
     std::array<std::pair<uint32_t, uint64_t>, kKept> hashes_{};
+    struct Pieces {
+        uint32_t tick = 0;
+        std::vector<uint64_t> hashes;
+    };
+    static constexpr size_t kKeptPieces = 8;
+    std::array<Pieces, kKeptPieces> pieces_{};
+    // Hears the game's inputs from each Start press, as the desktop's recorder does.
+    replay::Recorder recorder_{nullptr};
 };
 
 }  // namespace online

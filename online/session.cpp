@@ -141,7 +141,14 @@ void Session::apply(const ToClient& message) {
         }
         deliver_(plat::WM_TIMER, TIMER_ID, 0);
         tick_ = frame->tick;
-        if (tick_ % replay::kCheckpointTicks == 0) net_->send(encode(ClientHash{tick_, replay::state_hash()}));
+        if (tick_ % replay::kCheckpointTicks == 0) {
+            Digest& kept = digests_[tick_ / replay::kCheckpointTicks % kKeptDigests];
+            kept.tick = tick_;
+            net_->send(encode(ClientHash{tick_, replay::state_hash_pieces(&kept.pieces)}));
+        }
+    } else if (const auto* ask = std::get_if<ServerAskDigest>(&message)) {
+        const Digest& kept = digests_[ask->tick / replay::kCheckpointTicks % kKeptDigests];
+        if (kept.tick == ask->tick && ask->tick != 0) net_->send(encode(ClientDigest{kept.tick, kept.pieces}));
     } else if (const auto* refuse = std::get_if<ServerRefuse>(&message)) {
         reason_ = refuse->reason;
     }

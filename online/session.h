@@ -5,10 +5,12 @@
 // ones the room takes. Nothing here blocks the game's thread, and a lost connection never hangs it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "online/protocol.h"
 #include "online/transport.h"
@@ -75,6 +77,13 @@ private:
     uint32_t snapshots_ = 0;
     bool lost_ = false;
     std::string reason_;
+    // The pieces of the state hash at the last few checkpoints, for the server to ask after a desync.
+    struct Digest {
+        uint32_t tick = 0;
+        std::vector<uint64_t> pieces;
+    };
+    static constexpr size_t kKeptDigests = 8;
+    std::array<Digest, kKeptDigests> digests_{};
 };
 
 }  // namespace online

@@ -46,6 +46,14 @@ constexpr bool is_handle() {
     return std::is_pointer_v<E>;
 }
 
+// What the state hash is made of: a piece for each global it takes, one for the surfaces' bitmaps and
+// one for each of the three pictures.
+constexpr size_t kStatePieces = 4
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) +(is_handle<decltype(name)>() || left_out(#name, true) ? 0 : 1)
+#include "model/globals_list.h"
+#undef VANTOR_GLOBAL
+    ;
+
 using Writer = plat::ByteWriter;
 using Reader = plat::ByteReader;
 
@@ -414,7 +422,7 @@ void commit(Parsed& p) {
 
 }  // namespace
 
-uint64_t state_hash() {
+uint64_t state_hash_pieces(std::vector<uint64_t>* pieces) {
     // Small globals are gathered as their bytes, large ones hashed where they lie and their hashes
     // gathered; then one hash of all that, the surfaces' bitmaps and the pictures.
     constexpr size_t kSmall = 64;
@@ -426,9 +434,13 @@ uint64_t state_hash() {
         ;
     uint8_t gathered[kGathered + 3 + 3 * 8];
     size_t n = 0;
+    // Where each piece ends in what is gathered, when the pieces are wanted too.
+    size_t ends[kStatePieces];
+    size_t piece = 0;
     auto add = [&](const void* p, size_t size) {
         std::memcpy(gathered + n, p, size);
         n += size;
+        ends[piece++] = n;
     };
     auto gather = [&](const auto& global) {
         using T = std::remove_cvref_t<decltype(global)>;
@@ -459,9 +471,32 @@ uint64_t state_hash() {
 #undef VANTOR_GLOBAL
     uint8_t held[] = {selection(MapDC), selection(TactDC), selection(FullDC)};
     add(held, sizeof held);
-    uint64_t pictures[] = {picture_hash(hMainmap), picture_hash(hTacticalmap), picture_hash(hFullimage)};
-    add(pictures, sizeof pictures);
+    for (plat::Bitmap* b : {hMainmap, hTacticalmap, hFullimage}) {
+        uint64_t h = picture_hash(b);
+        add(&h, sizeof h);
+    }
+    if (pieces) {
+        pieces->resize(piece);
+        for (size_t i = 0, from = 0; i < piece; from = ends[i++]) (*pieces)[i] = hash_bytes(gathered + from, ends[i] - from);
+    }
     return hash_bytes(gathered, n);
+}
+
+uint64_t state_hash() { return state_hash_pieces(nullptr); }
+
+const std::vector<std::string>& state_piece_names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+#define VANTOR_GLOBAL(type, name, dims, start, key, limit) \
+    if constexpr (!is_handle<decltype(name)>() && !left_out(#name, true)) all.emplace_back(#name);
+#include "model/globals_list.h"
+#undef VANTOR_GLOBAL
+        for (const char* more : {"surfaces' bitmaps", "picture of the map", "picture of the territories",
+                                 "picture of the map with its icons"})
+            all.emplace_back(more);
+        return all;
+    }();
+    return names;
 }
 
 uint64_t map_hash(const plat::Bitmap* mainmap, const plat::Bitmap* tacmap) {

@@ -19,6 +19,10 @@ namespace replay {
 
 // The hash of the running game's state. Reads only the picture rows drawn since the last hash.
 uint64_t state_hash();
+// The same, and a hash of each piece the state is made of, in `pieces`, named by state_piece_names(): where two
+// games whose states differ part ways.
+uint64_t state_hash_pieces(std::vector<uint64_t>* pieces);
+const std::vector<std::string>& state_piece_names();
 
 // The hash of a map pair's two pictures: the name of a map's content in replays and snapshots.
 uint64_t map_hash(const plat::Bitmap* mainmap, const plat::Bitmap* tacmap);

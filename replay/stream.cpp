@@ -70,6 +70,13 @@ void Recorder::begin() {
     recording_ = true;
 }
 
+Recording Recorder::so_far() const {
+    Recording copy = game_;
+    copy.final_hash = state_hash();
+    copy.finished = false;
+    return copy;
+}
+
 void Recorder::finish() {
     if (!recording_) return;
     recording_ = false;

@@ -59,6 +59,9 @@ public:
     // Hands over the game being recorded, if any, as cut short.
     void finish();
     bool recording() const { return recording_; }
+    // The game being recorded as a replay cut short now, its final hash the state's as it is: for a
+    // look at a game still in play. Call it with that game entered, and only while recording().
+    Recording so_far() const;
 
 private:
     void begin();

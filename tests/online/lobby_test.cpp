@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 
 #include "harness.h"
 #include "model/globals.h"
 #include "platform/window.h"
+#include "replay/file.h"
 
 namespace {
 
@@ -238,18 +240,42 @@ TEST_F(LobbyTest, AKilledPlayersSideIsPlayedByTheComputerAndTakenBackOnItsReturn
     for (Player* p : players_) EXPECT_FALSE(p->session().lost()) << p->session().reason();
 }
 
+// A drift is looked into: the log names the piece that differs, and the room's game since its Start
+// press is kept as a replay that plays back to the room's state.
 TEST_F(LobbyTest, AGameThatDriftsIsRestoredAndOneThatKeepsDriftingIsRefused) {
     open();
     start_room();
+    creator_.click(380, 340);  // Start
+    ASSERT_TRUE(until([&] { return creator_.in([] { return timer_mode == MODE_PLACING; }); }));
     ASSERT_TRUE(play_for(20));
-    second_.in([] { seed ^= 1; });
-    ASSERT_TRUE(until([&] { return second_.session().snapshots() == 2; }));
+    // A global the placing of units does not read, so that the games part ways there alone.
+    second_.in([] { justaborted = true; });
+    ASSERT_TRUE(until([&] { return second_.session().snapshots() == 2 && logged("differs in"); }));
     EXPECT_EQ(lobby().metrics().desyncs_total, 1u);
-    EXPECT_TRUE(logged("desync at tick"));
+    for (const std::string& line : lines_) {
+        if (line.find("differs in") != std::string::npos) {
+            EXPECT_TRUE(line.ends_with("differs in justaborted")) << line;
+        }
+    }
+    std::vector<std::filesystem::path> kept;
+    for (const auto& entry : std::filesystem::directory_iterator("desyncs")) kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(logged("its game is in " + std::filesystem::absolute(kept[0]).string()));
+    replay::Recording game;
+    std::string why;
+    ASSERT_TRUE(replay::read_replay(kept[0].string(), &game, &why)) << why;
+    Player checker;
+    checker.in([&] {
+        replay::Playback playback(game, hooks().deliver);
+        ASSERT_TRUE(playback.start(&why)) << why;
+        while (playback.step()) {
+        }
+        EXPECT_EQ(playback.first_mismatch(), -1) << "the replay is the room's game";
+    });
     ASSERT_TRUE(play_for(100));
     EXPECT_EQ(lobby().metrics().desyncs_total, 1u) << "the restored game is the room's again";
 
-    auto tamper = [&] { second_.in([] { seed ^= 1; }); };
+    auto tamper = [&] { second_.in([] { justaborted = true; }); };
     EXPECT_TRUE(until([&] { return second_.session().lost(); }, 20'000, tamper));
     EXPECT_EQ(second_.session().reason(), "your game keeps differing from the room's");
     EXPECT_FALSE(creator_.session().lost());

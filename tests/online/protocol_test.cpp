@@ -62,7 +62,8 @@ TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
     std::vector<std::pair<std::vector<uint8_t>, Takes>> all = {
         {encode(ClientCreate{}), server_takes},         {join, server_takes},
         {encode(ClientHash{}), server_takes},           {encode(ServerWelcome{{}, 0, false, Token{1}}), client_takes},
-        {encode(ServerFrame{5, inputs}), client_takes}, {encode(ServerRefuse{"x"}), client_takes}};
+        {encode(ServerFrame{5, inputs}), client_takes}, {encode(ServerRefuse{"x"}), client_takes},
+        {encode(ClientDigest{30, {1, 2}}), server_takes}, {encode(ServerAskDigest{30}), client_takes}};
     for (auto [bytes, takes] : all) {
         EXPECT_TRUE(takes(bytes));
         EXPECT_FALSE(takes({bytes.begin(), bytes.end() - 1}));
@@ -91,6 +92,8 @@ TEST(ProtocolTest, UnknownTypesAndFieldsOutOfRangeAreRefused) {
     EXPECT_FALSE(client_takes(with(encode(ServerFrame{1, {press}}), 7, 4))) << "side 4";
     EXPECT_FALSE(client_takes(encode(ServerFrame{1, {{0, 1, InputKind::kSideHanded, 0, 0, 2}}}))) << "code 2";
     EXPECT_FALSE(client_takes(with(encode(ServerRefuse{"ab"}), 2, '\n')));
+    EXPECT_FALSE(server_takes(with(encode(ClientDigest{30, {1}}), 5, 2))) << "count";
+    EXPECT_EQ(up<ClientDigest>(encode(ClientDigest{30, std::vector<uint64_t>(600, 1)})).pieces.size(), kMaxDigestPieces);
     for (int kind : {0, 4, 6, 255}) {
         GameInput strange{0, 0, static_cast<InputKind>(kind), 0, 0, 0};
         EXPECT_FALSE(client_takes(encode(ServerFrame{1, {strange}}))) << kind;

@@ -1,7 +1,7 @@
 // vantor-server: rooms of online play, each a headless game that is the authority (docs/ONLINE.md).
 //   vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]
 //                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
-//                 [--creates-per-minute N] [--connections-per-address N]
+//                 [--creates-per-minute N] [--connections-per-address N] [--desync-dir DIR]
 // Serves until SIGINT or SIGTERM. The rooms play the built-in maps only: the server works in an empty
 // folder of its own, so that no map file where it was started is listed.
 #include <pthread.h>
@@ -25,7 +25,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]\n"
     "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
-    "                     [--creates-per-minute N] [--connections-per-address N]\n";
+    "                     [--creates-per-minute N] [--connections-per-address N] [--desync-dir DIR]\n";
 
 // A whole number within limits, or false.
 bool number(const char* text, long long lo, long long hi, long long* value) {
@@ -71,6 +71,7 @@ bool parse(int argc, char** argv, online::ServerOptions* options) {
         else if (arg == "--expiry-seconds")
             ok = number(value, 1, 7 * 86400, &v), options->expiry_seconds = static_cast<uint32_t>(v);
         else if (arg == "--shard") ok = shard(value, options);
+        else if (arg == "--desync-dir") options->desync_folder = std::filesystem::absolute(value).string();
         else if (arg == "--rooms-per-address")
             ok = number(value, 1, 1000000, &v), options->rooms_per_address = static_cast<size_t>(v);
         else if (arg == "--creates-per-minute")
@@ -146,6 +147,9 @@ int main(int argc, char** argv) {
         waiter.join();
         std::fprintf(stderr, "vantor-server: stopped\n");
     }
-    fs::remove(pattern, ec);
+    // The working folder goes, unless a desync left its replays there.
+    if (fs::path(options.desync_folder).is_relative()) fs::remove(fs::path(pattern) / options.desync_folder, ec);
+    if (!fs::remove(pattern, ec) && fs::exists(pattern, ec))
+        std::fprintf(stderr, "vantor-server: the replays of desyncs are kept in %s\n", pattern.c_str());
     return code;
 }
