@@ -1,8 +1,9 @@
 // The driver as an online client: options, the session's pump, and the waits between pumps.
 #include "online.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <iostream>
+#include <string>
 
 #include "app/app.h"
 #include "online/seats.h"
