@@ -5,6 +5,10 @@
 
 #include "platform/window.h"
 
+namespace online {
+class Session;
+}
+
 // Opens the window and runs the game until the window is closed. Returns the quit code, or 1
 // when no window could be opened.
 int WinMain();
@@ -34,3 +38,8 @@ int playreplay(const char* path);
 // browser build, whose page keeps them). 0 when the window is closed; 2 with a line on stderr for a
 // bad address or code.
 int playonline(const char* server, const char* code, const char* token = nullptr);
+
+// For a front end that runs a session in a loop of its own (vantor-sim): what the window shows of the
+// room, its code and the colour played, in the caption and on the title. Once welcomed, and again after
+// each snapshot, which brings the room's picture without them.
+void show_room(const online::Session& session);

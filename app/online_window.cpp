@@ -181,3 +181,8 @@ int playonline(const char* server, const char* code, const char* token) {
     }
     return static_cast<int>(msg.wParam);
 }
+
+void show_room(const online::Session& session) {
+    set_label(session);
+    show_online();
+}

@@ -4,9 +4,12 @@
 //              [--check-replays]
 //   vantor-sim [--dir DIR] [--seed N] [--settings FILE] --record FILE [SCRIPT]
 //   vantor-sim [--dir DIR] --replay FILE [--check]
+//   vantor-sim [--dir DIR] [--timeout S] (--online ws://HOST:PORT | --join CODE@HOST:PORT [--token HEX]
+//              | --watch CODE@HOST:PORT) [SCRIPT]
 // Changes to DIR, starts the game over the off-screen window, sets the seed, then runs SCRIPT
 // (or standard input) one command a line, or plays N computer-only games, or plays a replay back.
-// --record writes the replay of the game the script plays, from its Start press. See tests/sim/README.md.
+// --record writes the replay of the game the script plays, from its Start press. Online, the game follows
+// a room's on a server, and the script plays one of its sides. See tests/sim/README.md.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,6 +21,7 @@
 #include "app/app.h"
 #include "init/init.h"
 #include "model/globals.h"
+#include "online.h"
 #include "parse.h"
 #include "platform/null.h"
 #include "replay/file.h"
@@ -40,6 +44,8 @@ struct Options {
     std::string replay;  // play this replay back
     bool check = false;  // and check its hashes
     sim::TournamentOptions tournament;
+    sim::OnlineOptions online;
+    sim::Target target;  // where the online options lead
 };
 
 constexpr const char* kUsage =
@@ -47,7 +53,9 @@ constexpr const char* kUsage =
     "       vantor-sim [--dir DIR] [--seed N] --tournament N [--players P] [--skill S] [--map NAME]\n"
     "                  [--check] [--check-replays] [--max-ticks N] [--no-timing]\n"
     "       vantor-sim [--dir DIR] [--seed N] [--settings FILE] --record FILE [SCRIPT]\n"
-    "       vantor-sim [--dir DIR] --replay FILE [--check]\n";
+    "       vantor-sim [--dir DIR] --replay FILE [--check]\n"
+    "       vantor-sim [--dir DIR] [--timeout S] (--online ws://HOST:PORT | --join CODE@HOST:PORT [--token HEX]\n"
+    "                  | --watch CODE@HOST:PORT) [SCRIPT]\n";
 
 // Every sound is reported the moment it starts, in order with the rest of the output.
 void print_sound(const char* name) { std::cout << "sound " << name << '\n'; }
@@ -78,6 +86,8 @@ bool parse_options(int argc, char** argv, Options* options) {
             options->check = true;
         } else if (arg.rfind("--", 0) == 0 && sim::parse_tournament_option(argc, argv, &i, &options->tournament)) {
             // taken
+        } else if (arg.rfind("--", 0) == 0 && sim::parse_online_option(argc, argv, &i, &options->online)) {
+            // taken
         } else if ((arg.size() > 1 && arg[0] == '-') || !options->script.empty()) {
             std::fprintf(stderr, "vantor-sim: unexpected argument %s\n%s", arg.c_str(), kUsage);
             return false;
@@ -92,6 +102,18 @@ bool parse_options(int argc, char** argv, Options* options) {
     if ((replaying && (options->tournament.given || !options->script.empty() || !options->record.empty())) ||
         (!options->record.empty() && options->tournament.given)) {
         std::fprintf(stderr, "vantor-sim: --replay goes alone, and --record with a script\n%s", kUsage);
+        return false;
+    }
+    bool online = options->online.role != sim::OnlineOptions::Role::kNone;
+    bool online_extras = !options->online.token.empty() || options->online.timeout_given;
+    if ((online && (replaying || options->tournament.given || !options->record.empty())) ||
+        (online_extras && !online)) {
+        std::fprintf(stderr, "vantor-sim: --online, --join and --watch go with a script alone\n%s", kUsage);
+        return false;
+    }
+    std::string why;
+    if (online && !sim::resolve_online(options->online, &options->target, &why)) {
+        std::fprintf(stderr, "vantor-sim: %s\n%s", why.c_str(), kUsage);
         return false;
     }
     return true;
@@ -129,6 +151,27 @@ int play_replay(const Options& options) {
     return sim::kExitOk;
 }
 
+// Follows the room: the script starts once the room's game has arrived, and the connection closes
+// when it ends.
+int run_online(const Options& options, std::istream& in) {
+    sim::Follower follower(hwnd, std::chrono::seconds(options.online.timeout_s));
+    std::string why;
+    if (!follower.start(options.target, &why)) {
+        std::cout.flush();
+        std::fprintf(stderr, "vantor-sim: no game from the room: %s\n", why.c_str());
+        return sim::kExitLost;
+    }
+    plat::set_sound_observer(print_sound);
+    int code = sim::run_script(in, hwnd, &follower);
+    // A loss that no wait saw still ends the run as one.
+    if (code == sim::kExitOk && !follower.pump_until([] { return true; }, std::chrono::milliseconds(0))) {
+        std::cout.flush();
+        std::fprintf(stderr, "vantor-sim: the connection to the room was lost: %s\n", follower.reason().c_str());
+        return sim::kExitLost;
+    }
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +187,7 @@ int main(int argc, char** argv) {
         return sim::kExitBadScript;
     }
     bool tournament = options.tournament.games > 0;
+    bool online = options.online.role != sim::OnlineOptions::Role::kNone;
 
     // The script is opened before the change of directory, so a relative path means the caller's.
     std::ifstream file;
@@ -161,7 +205,8 @@ int main(int argc, char** argv) {
     }
 
     // A tournament prints its games, not their sounds.
-    if (!tournament && options.replay.empty()) plat::set_sound_observer(print_sound);
+    // Online, the room's sounds, not the local intro's before the room's game arrives.
+    if (!tournament && options.replay.empty() && !online) plat::set_sound_observer(print_sound);
     // Scenarios stay reproducible: no settings are read or written unless asked for.
     settingsfile(options.settings);
     if (!openwindow()) {
@@ -179,6 +224,7 @@ int main(int argc, char** argv) {
     if (!options.record.empty()) replay::set_listener(&recorder);
     int code = !options.replay.empty() ? play_replay(options)
                : tournament            ? sim::run_tournament(options.tournament, hwnd)
+               : online                ? run_online(options, in)
                                        : sim::run_script(in, hwnd);
     if (!options.record.empty()) {
         recorder.finish();
