@@ -1,0 +1,234 @@
+// The cluster's directory against a real redis-server of its own on a free loopback port.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "online/directory.h"
+
+namespace online {
+namespace {
+
+using namespace std::chrono_literals;
+
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// A redis-server with nothing on disk, ended by its PID.
+class Redis {
+public:
+    Redis() : port_(free_port()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vantor-redis-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data()) ? pattern : "";
+    }
+    ~Redis() {
+        stop();
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    }
+    int port() const { return port_; }
+
+    // False if it did not answer within 5 s.
+    bool start() {
+        auto port = std::to_string(port_), dir = dir_.string();
+        pid_ = fork();
+        if (pid_ == 0) {
+            execlp("redis-server", "redis-server", "--port", port.c_str(), "--bind", "127.0.0.1", "--save", "",
+                   "--appendonly", "no", "--dir", dir.c_str(), "--logfile", "redis.log", nullptr);
+            _exit(127);
+        }
+        Directory probe({.port = port_, .backoff_min = 0ms, .backoff_max = 0ms});
+        RoomRecord none;
+        for (int i = 0; i < 100; ++i) {
+            if (probe.room("none", none) == Outcome::absent) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(50ms);
+        if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    int port_;
+    std::filesystem::path dir_;
+    pid_t pid_ = -1;
+};
+
+std::string code(int i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "R%d", i);
+    return text;
+}
+
+class DirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (system("command -v redis-server >/dev/null") != 0)
+            GTEST_SKIP() << "redis-server is not installed (Debian's redis-server)";
+        ASSERT_TRUE(redis.start()) << "redis-server did not start on port " << redis.port();
+    }
+    DirectoryConfig config(int process, std::chrono::milliseconds lease = 3000ms) {
+        return {.port = redis.port(), .process = process, .lease = lease, .backoff_min = 10ms, .backoff_max = 40ms};
+    }
+    Redis redis;
+};
+
+TEST_F(DirectoryTest, LeaseIsRenewedHeldAgainstOthersAndLost) {
+    Directory first(config(1)), twin(config(1));
+    auto start = Directory::Clock::now();
+    ASSERT_EQ(first.acquire(start), Outcome::ok);
+    EXPECT_EQ(twin.acquire(), Outcome::lost) << "a second boot of process 1";
+    EXPECT_EQ(first.renew(start + 2900ms), Outcome::ok);
+    EXPECT_EQ(first.renew(start + 5800ms), Outcome::ok);
+    // Not renewed within the TTL by its own clock (a stop, a stall): lost, though Redis still has it.
+    EXPECT_EQ(first.renew(start + 8800ms), Outcome::lost);
+    EXPECT_EQ(first.renew(start + 8900ms), Outcome::lost);
+    EXPECT_EQ(first.acquire(), Outcome::lost);
+
+    // Expiry in Redis: the short lease's owner is no longer alive to others.
+    Directory brief(config(2, 200ms)), other(config(3));
+    ASSERT_EQ(brief.acquire(), Outcome::ok);
+    ASSERT_EQ(brief.put_room("AAAA", {"t0"}), Outcome::ok);
+    Whereabouts where;
+    ASSERT_EQ(other.whereabouts("AAAA", where), Outcome::ok);
+    EXPECT_TRUE(where.alive);
+    EXPECT_EQ(where.owner, 2);
+    for (int i = 0; i < 100 && where.alive; ++i) {
+        std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(other.whereabouts("AAAA", where), Outcome::ok);
+    }
+    EXPECT_FALSE(where.alive);
+    EXPECT_EQ(other.whereabouts("BBBB", where), Outcome::absent);
+}
+
+TEST_F(DirectoryTest, ExactlyOneOfTwoRacingProcessesTakesARoomOver) {
+    Directory dead(config(1)), left(config(2)), right(config(3));
+    ASSERT_EQ(left.acquire(), Outcome::ok);
+    ASSERT_EQ(right.acquire(), Outcome::ok);
+    ASSERT_EQ(dead.acquire(), Outcome::ok);
+    const int rooms = 40;
+    for (int i = 0; i < rooms; ++i) ASSERT_EQ(dead.put_room(code(i), {"a", "b"}), Outcome::ok);
+    std::int64_t epoch = 0;
+    EXPECT_EQ(left.take_over("R0", 1, epoch), Outcome::lost) << "the owner's lease is alive";
+    ASSERT_EQ(dead.release(), Outcome::ok);
+
+    std::vector<Outcome> wins[2];
+    auto race = [&](Directory& taker, std::vector<Outcome>& outcomes) {
+        for (int i = 0; i < rooms; ++i) {
+            std::int64_t next = 0;
+            outcomes.push_back(taker.take_over(code(i), 1, next));
+        }
+    };
+    std::thread a(race, std::ref(left), std::ref(wins[0])), b(race, std::ref(right), std::ref(wins[1]));
+    a.join(), b.join();
+    for (int i = 0; i < rooms; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NE(wins[0][i] == Outcome::ok, wins[1][i] == Outcome::ok);
+        RoomRecord record;
+        ASSERT_EQ(left.room(code(i), record), Outcome::ok);
+        EXPECT_EQ(record.owner, wins[0][i] == Outcome::ok ? 2 : 3);
+        EXPECT_EQ(record.epoch, 2);
+        EXPECT_EQ(record.tokens, (std::vector<std::string>{"a", "b"}));
+    }
+    // The loser, and the dead owner come back, may no longer write to the room.
+    Directory& loser = wins[0][0] == Outcome::ok ? right : left;
+    EXPECT_EQ(loser.write_snapshot("R0", "s"), Outcome::lost);
+    EXPECT_EQ(dead.append_input("R0", "i"), Outcome::lost);
+    EXPECT_EQ(loser.take_over("R0", 1, epoch), Outcome::lost) << "an old epoch";
+    EXPECT_EQ(loser.take_over("none", 1, epoch), Outcome::absent);
+}
+
+TEST_F(DirectoryTest, JournalComesBackInOrderAndANewSnapshotTrimsIt) {
+    Directory owner(config(1));
+    ASSERT_EQ(owner.acquire(), Outcome::ok);
+    Journal journal;
+    EXPECT_EQ(owner.journal("J", journal), Outcome::absent);
+    ASSERT_EQ(owner.put_room("J", {"", "t1"}), Outcome::ok);
+    const std::string binary("\0\xff\r\n", 4);
+    ASSERT_EQ(owner.write_snapshot("J", "first" + binary), Outcome::ok);
+    for (auto input : {"x", "y", "z"}) ASSERT_EQ(owner.append_input("J", input + binary), Outcome::ok);
+    ASSERT_EQ(owner.journal("J", journal), Outcome::ok);
+    EXPECT_EQ(journal.snapshot, "first" + binary);
+    EXPECT_EQ(journal.inputs, (std::vector<std::string>{"x" + binary, "y" + binary, "z" + binary}));
+
+    ASSERT_EQ(owner.write_snapshot("J", "second"), Outcome::ok);
+    ASSERT_EQ(owner.append_input("J", "w"), Outcome::ok);
+    ASSERT_EQ(owner.set_token("J", 0, "t0"), Outcome::ok);
+    ASSERT_EQ(owner.journal("J", journal), Outcome::ok);
+    EXPECT_EQ(journal.snapshot, "second");
+    EXPECT_EQ(journal.inputs, std::vector<std::string>{"w"});
+    RoomRecord record;
+    ASSERT_EQ(owner.room("J", record), Outcome::ok);
+    EXPECT_EQ(record.tokens, (std::vector<std::string>{"t0", "t1"}));
+
+    Directory other(config(2));
+    ASSERT_EQ(other.acquire(), Outcome::ok);
+    EXPECT_EQ(other.put_room("J", {}), Outcome::lost) << "the code is taken";
+    ASSERT_EQ(owner.close_room("J"), Outcome::ok);
+    EXPECT_EQ(owner.journal("J", journal), Outcome::absent);
+}
+
+TEST_F(DirectoryTest, ReconnectsAndGoesOnAfterRedisRestarts) {
+    Directory owner(config(1));
+    ASSERT_EQ(owner.acquire(), Outcome::ok);
+    redis.stop();
+    EXPECT_EQ(owner.renew(), Outcome::unreachable);
+    EXPECT_FALSE(owner.connected());
+    EXPECT_FALSE(owner.error().empty());
+    ASSERT_TRUE(redis.start());
+    // Redis lost everything: the lease, renewed within its TTL, is taken again, and the room written anew.
+    Outcome renewed = Outcome::unreachable;
+    for (int i = 0; i < 100 && renewed == Outcome::unreachable; ++i) {
+        std::this_thread::sleep_for(20ms);
+        renewed = owner.renew();
+    }
+    EXPECT_EQ(renewed, Outcome::ok);
+    EXPECT_TRUE(owner.connected());
+    ASSERT_EQ(owner.put_room("K", {}), Outcome::ok);
+    EXPECT_EQ(owner.write_snapshot("K", "s"), Outcome::ok);
+}
+
+TEST(Backoff, DoublesToItsBoundAndStartsAgainAfterASuccess) {
+    Backoff backoff(100ms, 350ms);
+    Backoff::Clock::time_point t{};
+    EXPECT_TRUE(backoff.due(t));
+    std::vector<long> waits;
+    for (int i = 0; i < 4; ++i) {
+        backoff.failed(t);
+        EXPECT_FALSE(backoff.due(t + backoff.wait() - 1ms));
+        waits.push_back(static_cast<long>(backoff.wait().count()));
+    }
+    EXPECT_EQ(waits, (std::vector<long>{100, 200, 350, 350}));
+    backoff.succeeded();
+    EXPECT_TRUE(backoff.due(t));
+    backoff.failed(t);
+    EXPECT_EQ(backoff.wait(), 100ms);
+}
+
+}  // namespace
+}  // namespace online
