@@ -7,6 +7,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <random>
 
@@ -84,6 +85,16 @@ std::string new_boot() {
 }
 
 std::string room_key(const std::string& code) { return "vantor:room:" + code; }
+
+// A number written by the scripts; anything else, from a hand in Redis, reads as false.
+template <typename Number>
+bool number(const std::string& text, Number& out) {
+    Number value{};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return false;
+    out = value;
+    return true;
+}
 
 bool is_integer(const redisReply* reply, long long value) {
     return reply->type == REDIS_REPLY_INTEGER && reply->integer == value;
@@ -217,6 +228,7 @@ Outcome Directory::release() {
 
 Outcome Directory::put_room(const std::string& code, const std::vector<std::string>& tokens) {
     std::lock_guard lock(mutex_);
+    if (spent_) return Outcome::lost;
     std::vector<std::string> args{std::to_string(config_.process), boot_};
     args.insert(args.end(), tokens.begin(), tokens.end());
     auto reply = script(put_room_lua, {room_key(code)}, args);
@@ -227,6 +239,7 @@ Outcome Directory::put_room(const std::string& code, const std::vector<std::stri
 // Runs a fenced write on the room's three keys: `lost` if the room is not ours.
 Outcome Directory::fenced(const char* lua, const std::string& code, std::vector<std::string> args) {
     std::lock_guard lock(mutex_);
+    if (spent_) return Outcome::lost;  // a process without its lease writes nothing
     auto key = room_key(code);
     args.insert(args.begin(), boot_);
     auto reply = script(lua, {key, key + ":snap", key + ":inputs"}, args);
@@ -257,11 +270,10 @@ Outcome Directory::room(const std::string& code, RoomRecord& record) {
     for (size_t i = 0; i + 1 < reply->elements; i += 2) {
         std::string field(reply->element[i]->str, reply->element[i]->len);
         std::string value(reply->element[i + 1]->str, reply->element[i + 1]->len);
-        if (field == "owner") record.owner = std::stoi(value);
+        if (field == "owner") number(value, record.owner);
         else if (field == "boot") record.boot = value;
-        else if (field == "epoch") record.epoch = std::stoll(value);
-        else if (field.starts_with("seat:")) {
-            auto seat = std::stoul(field.substr(5));
+        else if (field == "epoch") number(value, record.epoch);
+        else if (size_t seat = 64; field.starts_with("seat:") && number(field.substr(5), seat)) {
             if (seat < 64) {
                 record.tokens.resize(std::max(record.tokens.size(), seat + 1));
                 record.tokens[seat] = value;

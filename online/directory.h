@@ -82,9 +82,11 @@ public:
     bool connected() const;
     std::string error() const;  // what went wrong last, for the log
 
-    // The lease. acquire() takes vantor:proc:N, or answers `lost` if another boot holds it. renew()
-    // once a second: `lost` once the lease is gone (expired, taken, or not renewed within its TTL by
-    // this process's own clock), after which this process must stop serving its rooms for good.
+    // The lease. acquire() takes vantor:proc:N, or answers `lost` if another boot holds it (this
+    // process's last boot, within its TTL: try again a little later). renew() once a second: `lost`
+    // once the lease is gone (expired, taken, or not renewed within its TTL by this process's own
+    // clock), after which this process must stop serving its rooms for good, and the writes below
+    // are refused. release() gives the lease up, for good too.
     Outcome acquire(Clock::time_point now = Clock::now());
     Outcome renew(Clock::time_point now = Clock::now());
     Outcome release();
