@@ -161,6 +161,8 @@ void onlinewelcome(const online::Session& session, const online::Address& server
         std::fflush(stdout);
         std::snprintf(invite_link, sizeof invite_link, "%s", link.c_str());
     }
+#else
+    (void)server;
 #endif
     show_online();
 }
