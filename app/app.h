@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/window.h"
 
 namespace online {
 class Session;
-}
+struct Address;
+}  // namespace online
 
 // Opens the window and runs the game until the window is closed. Returns the quit code, or 1
 // when no window could be opened.
@@ -19,8 +21,9 @@ int32_t WindowFunction(plat::Window* hwnd, uint32_t message, uint32_t wParam, in
 int32_t feed(plat::Window* hwnd, uint32_t message, uint32_t wParam, int32_t lParam);
 
 // The front end's own keys, taken before the game sees them: M switches the sound on or off and C
-// the colour-blind palette, each remembered in the settings. Never fed, so never recorded nor sent
-// online: the switches are no part of the game. True when the message was such a key.
+// the colour-blind palette, each remembered in the settings; Ctrl+C copies the creator's invitation.
+// Never fed, so never recorded nor sent online: the switches are no part of the game. True when the
+// message was such a key.
 bool frontkey(const plat::Message& msg);
 // Tells the browser's page how a switch ("sound" or "palette") stands; nothing on the desktop.
 extern "C" void tell_page_switch(const char* name, int on);
@@ -37,7 +40,15 @@ int playreplay(const char* path);
 // that code, with the token in hex when given, else with the one kept for that room (none in the
 // browser build, whose page keeps them). 0 when the window is closed; 2 with a line on stderr for a
 // bad address or code.
-int playonline(const char* server, const char* code, const char* token = nullptr);
+int playonline(const char* server, const char* code, const char* token = nullptr, bool watch = false);
+
+// What the creator hands on: a link to the page when the server serves it (http://HOST:PORT/#join=CODE),
+// else the command that joins (vantor --join CODE@HOST:PORT).
+std::string invitation(const online::Session& session, const online::Address& server);
+// The window's game is in the room: the title's line and the caption name the room and the colour (or
+// WATCHING, and why when it came to play); the desktop's creator gets the invitation on standard
+// output, in the caption on the title screen, and on the clipboard with Ctrl+C (frontkey).
+void onlinewelcome(const online::Session& session, const online::Address& server, bool asked_to_play);
 
 // For a front end that runs a session in a loop of its own (vantor-sim): what the window shows of the
 // room, its code and the colour played, in the caption and on the title. Once welcomed, and again after

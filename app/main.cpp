@@ -5,6 +5,7 @@
 //   vantor --online ws://HOST:PORT     creates a room on a server and plays online
 //   vantor --join CODE@HOST:PORT       joins a room, taking back the side played there before
 //   vantor --join CODE@HOST:PORT --token HEX    with that side's token (the browser's page keeps them)
+//   vantor --watch CODE@HOST:PORT      watches a room's game
 // The browser build takes the same arguments, from the page.
 #include <cstdio>
 #include <cstring>
@@ -34,14 +35,18 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--replay") == 0) return playreplay(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--online") == 0) return playonline(argv[2], nullptr);
     bool token = argc == 5 && std::strcmp(argv[3], "--token") == 0;
-    if ((argc == 3 || token) && std::strcmp(argv[1], "--join") == 0) {
+    bool watch = argc == 3 && std::strcmp(argv[1], "--watch") == 0;
+    if (((argc == 3 || token) && std::strcmp(argv[1], "--join") == 0) || watch) {
         std::string where = argv[2];
         size_t at = where.find('@');
         if (at != std::string::npos)
-            return playonline(where.substr(at + 1).c_str(), where.substr(0, at).c_str(), token ? argv[4] : nullptr);
+            return playonline(where.substr(at + 1).c_str(), where.substr(0, at).c_str(), token ? argv[4] : nullptr,
+                              watch);
     }
     if (argc > 1) {
-        std::fprintf(stderr, "usage: vantor [--replay FILE | --online ws://HOST:PORT | --join CODE@HOST:PORT]\n");
+        std::fprintf(stderr,
+                     "usage: vantor [--replay FILE | --online ws://HOST:PORT | --join CODE@HOST:PORT | "
+                     "--watch CODE@HOST:PORT]\n");
         return 2;
     }
     replay::Recorder recorder(keep);

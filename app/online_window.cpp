@@ -27,21 +27,33 @@ EM_JS(void, tell_page, (const char* state, const char* room, const char* colour,
         Module.onlineState({state: UTF8ToString(state), room: UTF8ToString(room), colour: UTF8ToString(colour),
                             token: UTF8ToString(token), reason: UTF8ToString(reason)});
 });
+// Who is in the room: the players' colours, and the count of watchers.
+EM_JS(void, tell_page_roster, (const char* players, int watchers), {
+    if (Module.onlineState) Module.onlineState({state: "roster", players: UTF8ToString(players), watchers: watchers});
+});
 // clang-format on
 #endif
 
 namespace {
 
 std::string colour_of(const online::Session& session) {
+    if (session.watching()) return "WATCHING";
     std::string colour = sidename(static_cast<uint8_t>(session.side()));
     for (char& c : colour) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return colour;
 }
 
-void set_label(const online::Session& session) {
-    std::snprintf(online_label, sizeof online_label, "%s %s", online::show_code(session.code()).c_str(),
-                  colour_of(session).c_str());
-    online_side = static_cast<uint8_t>(session.side());
+// Tells the page who is in the room: the players' colours, and the count of watchers.
+void tell_roster(const online::Session& session) {
+#ifdef __EMSCRIPTEN__
+    std::string players;
+    for (int side = 0; side < online::kMaxPlayers; side++)
+        if (session.roster().players >> side & 1)
+            players += std::string(players.empty() ? "" : ", ") + sidename(static_cast<uint8_t>(side));
+    tell_page_roster(players.c_str(), session.roster().watchers);
+#else
+    (void)session;
+#endif
 }
 
 // The token that takes back a side in that room, if this player has been in it: given on the command
@@ -63,8 +75,14 @@ online::Token token_for(const char* given, online::RoomCode code, const online::
     return token;
 }
 
-// Once welcomed: the room and the token are kept for a return.
+// Once welcomed: the room and the token are kept for a return; a watcher has none.
 void remember_room(const online::Session& session, const online::Address& server) {
+    if (session.watching()) {
+#ifdef __EMSCRIPTEN__
+        tell_page("welcome", online::show_code(session.code()).c_str(), colour_of(session).c_str(), "", "");
+#endif
+        return;
+    }
 #ifdef __EMSCRIPTEN__
     (void)server;
     tell_page("welcome", online::show_code(session.code()).c_str(), colour_of(session).c_str(),
@@ -110,7 +128,7 @@ void go_local(const std::string& reason) {
 #ifdef __EMSCRIPTEN__
     tell_page("lost", "", "", "", reason.c_str());
 #endif
-    online_label[0] = 0;
+    online_label[0] = online_note[0] = invite_link[0] = 0;
     online_side = NO_SLOT;
     if (timer_mode == MODE_PLACING || timer_mode == MODE_PLAYING || timer_mode == MODE_GAMEOVER) releasemap();
     introover = true;
@@ -121,7 +139,43 @@ void go_local(const std::string& reason) {
 
 }  // namespace
 
-int playonline(const char* server, const char* code, const char* token) {
+std::string invitation(const online::Session& session, const online::Address& server) {
+    std::string code = online::show_code(session.code());
+    if (session.site()) return "http://" + online::show_address(server) + "/#join=" + code;
+    return "vantor --join " + code + "@" + online::show_address(server);
+}
+
+namespace {
+
+// The room's code and the colour played (or WATCHING) for the title's line and the caption.
+void set_label(const online::Session& session, bool asked_to_play) {
+    std::snprintf(online_label, sizeof online_label, "%s %s", online::show_code(session.code()).c_str(),
+                  colour_of(session).c_str());
+    online_side = session.watching() ? NO_SLOT : static_cast<uint8_t>(session.side());
+    std::snprintf(online_note, sizeof online_note, "%s",
+                  session.watching() && asked_to_play ? "the four seats are taken" : "");
+}
+
+}  // namespace
+
+void onlinewelcome(const online::Session& session, const online::Address& server, bool asked_to_play) {
+    set_label(session, asked_to_play);
+    invite_link[0] = 0;
+#ifndef __EMSCRIPTEN__
+    // The page shows its own link: the desktop's creator is told on standard output and in the caption.
+    if (session.creator()) {
+        std::string link = invitation(session, server);
+        std::printf("Room %s: %s\n", online::show_code(session.code()).c_str(), link.c_str());
+        std::fflush(stdout);
+        std::snprintf(invite_link, sizeof invite_link, "%s", link.c_str());
+    }
+#else
+    (void)server;
+#endif
+    show_online();
+}
+
+int playonline(const char* server, const char* code, const char* token, bool watch) {
     online::Address address;
     std::string why;
     online::RoomCode room;
@@ -137,8 +191,9 @@ int playonline(const char* server, const char* code, const char* token) {
     auto deliver = [window](uint32_t message, uint32_t wParam, int32_t lParam) { feed(window, message, wParam, lParam); };
     auto wake = [window] { plat::wake(window); };
     std::unique_ptr<online::Session> session =
-        code ? online::Session::join(address, room, token_for(token, room, address), deliver, wake)
-             : online::Session::create(address, deliver, wake);
+        watch  ? online::Session::watch(address, room, deliver, wake)
+        : code ? online::Session::join(address, room, token_for(token, room, address), deliver, wake)
+               : online::Session::create(address, deliver, wake);
 
     plat::Message msg;
     bool was_mine = false;
@@ -151,12 +206,13 @@ int playonline(const char* server, const char* code, const char* token) {
         switch (msg.message) {
             case plat::WM_WAKE: {
                 bool was_welcomed = session->welcomed();
-                uint32_t snapshots = session->snapshots();
+                uint32_t snapshots = session->snapshots(), rosters = session->rosters();
                 session->pump();
                 if (session->welcomed() && !was_welcomed) {
-                    set_label(*session);
+                    onlinewelcome(*session, address, code != nullptr && !watch);
                     remember_room(*session, address);
                 }
+                if (session->rosters() != rosters) tell_roster(*session);
                 if (session->lost()) {
                     go_local(session->reason());
                     session.reset();
@@ -169,20 +225,29 @@ int playonline(const char* server, const char* code, const char* token) {
             }
             case plat::WM_LBUTTONDOWN:
             case plat::WM_LBUTTONUP:
-                if (session->playing()) session->send_input(msg.message, msg.wParam, msg.lParam);
+                if (session->playing() && !session->watching())
+                    session->send_input(msg.message, msg.wParam, msg.lParam);
+                break;
+            case plat::WM_KEYDOWN:
+                // Fast play is the room's: the leader's key goes to the room, whose frame brings it back.
+                if (online::fast_key(msg.wParam) && session->playing() && !session->watching())
+                    session->send_input(msg.message, msg.wParam, msg.lParam);
+                break;
+            case plat::WM_TIMER:
+                // Fast play set the window's clock going again: the room's frames stay the only clock.
+                plat::kill_timer(window, TIMER_ID);
                 break;
             case plat::WM_PAINT:
             case plat::WM_DESTROY:
                 plat::dispatch_message(&msg);
                 break;
-            default:
-                break;  // the window's clock is stopped, and fast play is no matter online
+            default: break;
         }
     }
     return static_cast<int>(msg.wParam);
 }
 
 void show_room(const online::Session& session) {
-    set_label(session);
+    set_label(session, false);
     show_online();
 }

@@ -32,6 +32,10 @@ constexpr const char* kClassName = "VTR Window Class";
 
 bool frontkey(const plat::Message& msg) {
     if (palette_key(msg)) return true;
+    if (msg.message == plat::WM_KEYDOWN && msg.wParam == plat::VK_COPY) {
+        if (invite_link[0]) plat::set_clipboard(invite_link);
+        return true;
+    }
     if (msg.message != plat::WM_KEYDOWN || msg.wParam != 'M') return false;
     plat::sound_switch(!plat::sound_is_on());
     savesound();

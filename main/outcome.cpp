@@ -12,9 +12,9 @@ namespace {
 
 const char* const kSideNames[NUM_SIDES] = {"Red", "Blue", "Yellow", "Green"};
 
-// Online, the caption names the room and the colour played here, and says when it is this window's
-// turn; in a replay, it says so and names the game. With the sound switched off it says so last, on
-// every screen.
+// Online, the caption names the room and the colour played here (or that this window watches), says
+// when it is this window's turn, and on the title screen gives the creator's invitation; in a replay,
+// it says so and names the game. With the sound switched off it says so last, on every screen.
 void set_caption(const std::string& given) {
     std::string text = plat::sound_is_on() ? given : given + " - sound off";
     if (replay_label[0]) {
@@ -30,7 +30,10 @@ void set_caption(const std::string& given) {
     std::string rest = text.size() > 6 ? text.substr(6) : std::string();  // after "Vantor"
     if (timer_mode == MODE_PLAYING && online_side == cur_player && !cpu_player[cur_player])
         rest = " - your turn" + rest;
+    if (online_note[0]) online += std::string(" - ") + online_note;
     online += rest;
+    if (invite_link[0] && timer_mode == MODE_TITLE)
+        online += std::string(" - invite ") + invite_link + " (Ctrl+C copies)";
     plat::set_window_caption(hwnd, online.c_str());
 }
 

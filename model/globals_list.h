@@ -61,6 +61,11 @@ VANTOR_GLOBAL(uint32_t, tick_ms, , 0, nullptr, 0)  // the period the timer runs 
 // them ("K7QM-2XPA YELLOW"; empty when not online), and the side played here (NO_SLOT: none).
 VANTOR_GLOBAL(char, online_label, [24], 0, nullptr, 0)
 VANTOR_GLOBAL(uint8_t, online_side, , NO_SLOT, nullptr, 0)
+// The caption's words after the room, on every screen ("the four seats are taken", to one who came to
+// play and watches), and the creator's invitation, which the caption shows on the title screen and
+// Ctrl+C copies.
+VANTOR_GLOBAL(char, online_note, [48], 0, nullptr, 0)
+VANTOR_GLOBAL(char, invite_link, [96], 0, nullptr, 0)
 // A replay in the window: which game it is, for the caption ("World, 2026-12-09 15:30"; empty when
 // not a replay).
 VANTOR_GLOBAL(char, replay_label, [72], 0, nullptr, 0)

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "online/forensics.h"
+#include "model/equates.h"
 
 namespace online {
 
@@ -46,7 +47,8 @@ struct Lobby::Conn {
     Link* link = nullptr;
     std::string address, where;
     Table* table = nullptr;
-    int side = -1;
+    int side = -1;                // -1 for a watcher
+    bool watching = false;        // one of the room's watchers, with no seat
     bool wants_snapshot = false;  // at the next tick, in place of its frame
     uint32_t synced_tick = 0;     // the tick of the last snapshot it was sent
     int desyncs = 0;              // hashes that differed in a row
@@ -69,12 +71,27 @@ struct Lobby::Table {
     Room room;
     std::string creator;  // its address
     std::array<Conn*, kMaxPlayers> conns{};
+    std::vector<Conn*> watchers;
+    ServerRoster roster;  // as last sent
     std::array<Bucket, kMaxPlayers> inputs{Bucket{0, 0}, Bucket{0, 0}, Bucket{0, 0}, Bucket{0, 0}};
     bool ticking = false;
     Millis next = 0;
     Millis empty_since = 0;
     bool joined = false;  // someone besides the creator took a seat
 };
+
+namespace {
+
+template <typename T>
+ServerRoster roster_of(const T& table) {
+    ServerRoster r;
+    for (int side = 0; side < kMaxPlayers; side++)
+        if (table.room.connected(side)) r.players |= static_cast<uint8_t>(1u << side);
+    r.watchers = static_cast<uint8_t>(table.watchers.size());
+    return r;
+}
+
+}  // namespace
 
 Lobby::Lobby(ServerOptions options, GameHooks hooks)
     : options_(std::move(options)), hooks_(std::move(hooks)), log_(options_.log) {}
@@ -90,6 +107,11 @@ void Lobby::close_rooms() {
 Room* Lobby::room(RoomCode code) {
     auto it = tables_.find(code.value);
     return it == tables_.end() ? nullptr : &it->second->room;
+}
+
+size_t Lobby::watchers(RoomCode code) const {
+    auto it = tables_.find(code.value);
+    return it == tables_.end() ? 0 : it->second->watchers.size();
 }
 
 std::string Lobby::in_room(const Conn& c) const {
@@ -139,9 +161,18 @@ void Lobby::turn_away(const std::string& address, const std::string& why, Millis
 }
 
 void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
-    if (std::holds_alternative<ClientCreate>(message) || std::holds_alternative<ClientJoin>(message)) {
+    bool hello = std::holds_alternative<ClientCreate>(message) || std::holds_alternative<ClientJoin>(message) ||
+                 std::holds_alternative<ClientWatch>(message);
+    if (hello) {
         if (c.table) return drop(c, "a second create or join");
         if (const auto* m = std::get_if<ClientJoin>(&message)) return join(c, *m, now);
+        if (const auto* m = std::get_if<ClientWatch>(&message)) {
+            if (m->version != kProtocolVersion)
+                return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
+            auto it = tables_.find(m->code.value);
+            if (it == tables_.end()) return refuse(c, "no room " + show_code(m->code));
+            return watch(c, *it->second, false, now);
+        }
         if (std::get<ClientCreate>(message).version != kProtocolVersion)
             return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
         return create(c, now);
@@ -149,6 +180,11 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
     if (!c.table) return drop(c, "an input or hash before joining a room");
     if (const auto* m = std::get_if<ClientHash>(&message)) return hash(c, *m);
     if (const auto* m = std::get_if<ClientDigest>(&message)) return digest(c, *m);
+    // A watcher's clicks reach no game.
+    if (c.watching) {
+        counts_.ignored_total++;
+        return;
+    }
     if (!c.table->inputs[static_cast<size_t>(c.side)].take(now)) return drop(c, "too many inputs");
     if (c.table->room.offer(c.side, std::get<ClientInput>(message).input)) counts_.inputs_total++;
     else counts_.ignored_total++;
@@ -192,7 +228,7 @@ void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
         return seat(c, t, side, true, now);
     }
     int side = t.room.seat(new_token());
-    if (side < 0) return refuse(c, "room " + show_code(m.code) + " is full");
+    if (side < 0) return watch(c, t, true, now);
     t.joined = true;
     seat(c, t, side, false, now);
 }
@@ -204,7 +240,8 @@ void Lobby::seat(Conn& c, Table& table, int side, bool back, Millis now) {
     c.wants_snapshot = true;
     table.conns[static_cast<size_t>(side)] = &c;
     table.room.arrive(side);
-    send(c, share(encode(ServerWelcome{table.code, static_cast<uint8_t>(side), side == 0, table.room.token(side)})));
+    send(c, share(encode(ServerWelcome{table.code, static_cast<uint8_t>(side), side == 0, table.room.token(side), false,
+                                       options_.site})));
     const char* what = back ? "rejoined" : side == 0 ? "created" : "joined";
     log_.line("room",
               "room " + show_code(table.code) + " " + what + ", side " + std::to_string(side) + " from " + c.where,
@@ -213,6 +250,24 @@ void Lobby::seat(Conn& c, Table& table, int side, bool back, Millis now) {
     table.ticking = true;
     table.next = now + options_.tick_ms;
     due_.emplace(table.next, table.code.value);
+}
+
+// The connection watches the room: Welcome now, the game's snapshot at the next tick (at once in a room
+// that stands still), frames after.
+void Lobby::watch(Conn& c, Table& table, bool full, Millis now) {
+    std::string room = "room " + show_code(table.code);
+    if (table.watchers.size() >= static_cast<size_t>(kMaxWatchers))
+        return refuse(c,
+                      room + (full ? " is full, and so are its watchers' places" : " has all the watchers it takes"));
+    c.table = &table;
+    c.watching = true;
+    c.wants_snapshot = true;
+    table.watchers.push_back(&c);
+    log_.line("room", room + " watched" + (full ? ", its seats full," : "") + " from " + c.where, now);
+    if (!send(c, share(encode(ServerWelcome{table.code, 0, false, Token{}, true, options_.site})))) return;
+    if (table.ticking) return;
+    Bytes snapshot;
+    if (send(c, share(encode(roster_of(table))))) send_snapshot(c, table, &snapshot);
 }
 
 void Lobby::hash(Conn& c, const ClientHash& m) {
@@ -280,9 +335,23 @@ void Lobby::drop(Conn& c, const std::string& why) {
     gone(c.id, why, c.last_message);
 }
 
-void Lobby::send(Conn& c, Bytes bytes) {
+bool Lobby::send(Conn& c, Bytes bytes) {
     c.link->send(std::move(bytes));
-    if (c.link->queued() > options_.max_queued) drop(c, "it does not read what it is sent");
+    if (c.link->queued() <= options_.max_queued) return true;
+    drop(c, "it does not read what it is sent");
+    return false;
+}
+
+// The room's game at its tick, made once for all who want it.
+bool Lobby::send_snapshot(Conn& c, Table& table, Bytes* snapshot) {
+    if (!*snapshot) *snapshot = share(encode(ServerSnapshot{table.room.tick(), table.room.snapshot()}));
+    if ((*snapshot)->size() > kMaxMessage) {
+        refuse(c, "the game is too large to send");
+        return false;
+    }
+    c.wants_snapshot = false;
+    c.synced_tick = table.room.tick();
+    return send(c, *snapshot);
 }
 
 void Lobby::gone(uint64_t id, const std::string& why, Millis now) {
@@ -291,6 +360,12 @@ void Lobby::gone(uint64_t id, const std::string& why, Millis now) {
     std::unique_ptr<Conn> conn = std::move(it->second);
     conns_.erase(it);
     Table* table = conn->table;
+    if (table && conn->watching) {
+        std::erase(table->watchers, conn.get());
+        log_.line("room", "room " + show_code(table->code) + " no longer watched from " + conn->where + ": " + why,
+                  now);
+        return;
+    }
     size_t side = static_cast<size_t>(conn->side);
     if (!table || table->conns[side] != conn.get()) return;
     table->conns[side] = nullptr;
@@ -314,28 +389,30 @@ void Lobby::tick(Table& table, Millis now) {
     counts_.frames_total++;
     Bytes frame_bytes = share(encode(frame));
     Bytes snapshot;
-    for (Conn* c : table.conns) {
-        if (!c) continue;
-        if (!c->wants_snapshot) {
-            send(*c, frame_bytes);
-            continue;
-        }
-        if (!snapshot) snapshot = share(encode(ServerSnapshot{frame.tick, table.room.snapshot()}));
-        if (snapshot->size() > kMaxMessage) {
-            refuse(*c, "the game is too large to send");
-            continue;
-        }
-        c->wants_snapshot = false;
-        c->synced_tick = frame.tick;
-        send(*c, snapshot);
+    // Who is in the room goes to everyone when it has changed, and to each newcomer before its game.
+    ServerRoster roster = roster_of(table);
+    bool changed = !(roster == table.roster);
+    table.roster = roster;
+    Bytes roster_bytes = share(encode(roster));
+    // A send may drop its connection, which then leaves the table: the list is taken first.
+    std::vector<Conn*> all(table.watchers);
+    for (Conn* c : table.conns)
+        if (c) all.push_back(c);
+    for (Conn* c : all) {
+        if ((changed || c->wants_snapshot) && !send(*c, roster_bytes)) continue;
+        if (c->wants_snapshot) send_snapshot(*c, table, &snapshot);
+        else send(*c, frame_bytes);
     }
-    // A room no one is in stands still until someone comes back or it goes.
+    // A room no one plays in stands still until someone comes back or it goes.
     if (table.room.players() == 0) {
         table.ticking = false;
         return;
     }
-    // A late tick runs once, and the clock goes on from now: no bursts to catch up.
-    table.next = std::max(table.next + options_.tick_ms, now);
+    // A late tick runs once, and the clock goes on from now: no bursts to catch up. Fast play in a
+    // computer's turn runs the clock four times as fast, as the desktop's does.
+    Millis period = options_.tick_ms;
+    if (table.room.fast()) period = std::max<Millis>(1, period * FAST_TICK_MS / TICK_MS);
+    table.next = std::max(table.next + period, now);
 }
 
 Millis Lobby::advance(Millis now) {
@@ -377,6 +454,10 @@ void Lobby::sweep(Millis now) {
             continue;
         }
         log_.line("room", "room " + show_code(t.code) + " expired", now);
+        for (Conn* w : t.watchers) {
+            refuse(*w, "room " + show_code(t.code) + " has closed: no player is left");
+            w->table = nullptr;
+        }
         if (t.ticking) due_.erase({t.next, t.code.value});
         addresses_[t.creator].rooms--;
         it = tables_.erase(it);
@@ -393,7 +474,10 @@ Metrics Lobby::metrics() const {
     Metrics m = counts_;
     m.rooms = tables_.size();
     m.connections = conns_.size();
-    for (const auto& [code, table] : tables_) m.players += static_cast<uint64_t>(table->room.players());
+    for (const auto& [code, table] : tables_) {
+        m.players += static_cast<uint64_t>(table->room.players());
+        m.watchers += table->watchers.size();
+    }
     for (const auto& [id, c] : conns_) m.queued_bytes += c->link->queued();
     return m;
 }
@@ -408,6 +492,7 @@ std::string metrics_text(const Metrics& m) {
     const Line lines[] = {
         {"vantor_rooms", "gauge", "Rooms open.", m.rooms},
         {"vantor_players", "gauge", "Players connected to a room.", m.players},
+        {"vantor_watchers", "gauge", "Watchers connected to a room.", m.watchers},
         {"vantor_connections", "gauge", "WebSocket connections open.", m.connections},
         {"vantor_queued_bytes", "gauge", "Memory held by messages waiting to be sent, over every connection.",
          m.queued_bytes},

@@ -56,6 +56,9 @@ struct ServerOptions {
     // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
     // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
+    // The front serves the page on its own port: a welcome says so, and the desktop's invitation is
+    // then a link to the page (http://HOST:PORT/#join=CODE).
+    bool site = false;
 };
 
 // The upper bounds, in ms, of the buckets of the tick lateness histogram; the last bucket is +Inf.
@@ -65,6 +68,7 @@ constexpr std::array<Millis, 7> kLateBounds = {1, 5, 10, 25, 50, 100, 250};
 struct Metrics {
     uint64_t rooms = 0;
     uint64_t players = 0;       // connected to a room
+    uint64_t watchers = 0;      // watching a room
     uint64_t connections = 0;   // WebSocket connections, in a room or not yet
     uint64_t frames_total = 0;  // ticks of every room
     uint64_t checks_total = 0;  // clients' hashes compared with the room's
@@ -134,6 +138,8 @@ public:
     Metrics metrics() const;
     // The room's game, for a look at it; nullptr for none.
     Room* room(RoomCode code);
+    // The room's watchers; 0 for no such room. The one count the lobby's lists read.
+    size_t watchers(RoomCode code) const;
     const ServerOptions& options() const { return options_; }
     // Every room's game closes, on the calling thread, whose globals they took turns at.
     void close_rooms();
@@ -148,11 +154,14 @@ private:
     void digest(Conn& c, const ClientDigest& m);
     void keep_desync(Table& table, uint32_t tick, Millis now);
     void seat(Conn& c, Table& table, int side, bool back, Millis now);
+    void watch(Conn& c, Table& table, bool full, Millis now);
     void refuse(Conn& c, const std::string& reason);
     void drop(Conn& c, const std::string& why);
     void tick(Table& table, Millis now);
     void sweep(Millis now);
-    void send(Conn& c, Bytes bytes);
+    // False when the connection was dropped for it, and so is gone.
+    bool send(Conn& c, Bytes bytes);
+    bool send_snapshot(Conn& c, Table& table, Bytes* snapshot);
     std::string in_room(const Conn& c) const;
 
     ServerOptions options_;

@@ -62,11 +62,11 @@ bool player_input(const GameInput& m) {
     return m.kind == InputKind::kPress || m.kind == InputKind::kRelease || m.kind == InputKind::kKey;
 }
 
-// What a frame may hold: the presses and releases a room took, and sides changing hands.
+// What a frame may hold: the presses, releases and fast play keys a room took, and sides changing hands.
 bool frame_input(const GameInput& m) {
     if (m.side >= kMaxPlayers) return false;
     return m.kind == InputKind::kPress || m.kind == InputKind::kRelease ||
-           (m.kind == InputKind::kSideHanded && m.code <= 1);
+           (m.kind == InputKind::kKey && fast_key(m.code)) || (m.kind == InputKind::kSideHanded && m.code <= 1);
 }
 
 }  // namespace
@@ -158,6 +158,13 @@ std::vector<uint8_t> encode(const ClientHash& m) {
     return out.take();
 }
 
+std::vector<uint8_t> encode(const ClientWatch& m) {
+    Out out(m.kType, m.kSize);
+    out.put(m.version);
+    out.put_code(m.code);
+    return out.take();
+}
+
 std::vector<uint8_t> encode(const ClientDigest& m) {
     size_t count = std::min(m.pieces.size(), kMaxDigestPieces);
     Out out(m.kType, m.size(count));
@@ -177,6 +184,13 @@ std::vector<uint8_t> encode(const ServerWelcome& m) {
     out.put_code(m.code);
     out.put(m.side), out.put(m.creator);
     out.put_bytes(m.token.data(), m.token.size());
+    out.put(m.watching), out.put(m.site);
+    return out.take();
+}
+
+std::vector<uint8_t> encode(const ServerRoster& m) {
+    Out out(m.kType, m.kSize);
+    out.put(m.players), out.put(m.watchers);
     return out.take();
 }
 
@@ -233,6 +247,13 @@ std::optional<ToServer> decode_server_message(MessageType type, In& in) {
             if (in.done()) return m;
             break;
         }
+        case MessageType::kClientWatch: {
+            ClientWatch m;
+            m.version = in.get<uint32_t>();
+            m.code = in.get_code();
+            if (in.done()) return m;
+            break;
+        }
         case MessageType::kClientDigest: {
             ClientDigest m;
             m.tick = in.get<uint32_t>();
@@ -256,7 +277,9 @@ std::optional<ToClient> decode_client_message(MessageType type, In& in) {
             m.side = in.get<uint8_t>();
             m.creator = in.get<bool>();
             in.take(m.token.data(), m.token.size());
-            if (in.done() && m.side < kMaxPlayers && !is_zero(m.token)) return m;
+            m.watching = in.get<bool>();
+            m.site = in.get<bool>();
+            if (in.done() && m.side < kMaxPlayers && is_zero(m.token) == m.watching) return m;
             break;
         }
         case MessageType::kServerSnapshot: {
@@ -294,6 +317,12 @@ std::optional<ToClient> decode_client_message(MessageType type, In& in) {
             if (!std::all_of(text, text + length, printable)) break;
             m.reason.assign(text, text + length);
             return m;
+        }
+        case MessageType::kServerRoster: {
+            ServerRoster m;
+            m.players = in.get<uint8_t>(), m.watchers = in.get<uint8_t>();
+            if (in.done() && m.players < 1u << kMaxPlayers && m.watchers <= kMaxWatchers) return m;
+            break;
         }
         default: break;
     }

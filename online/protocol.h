@@ -19,15 +19,16 @@ namespace online {
 
 // Changes whenever the messages, the snapshot or the rules change: client and server must play the
 // same game.
-constexpr uint32_t kProtocolVersion = 2;
+constexpr uint32_t kProtocolVersion = 3;
 
 // No message is longer, a snapshot included; a reason is at most this many characters.
 constexpr size_t kMaxMessage = 256 * 1024;
 constexpr size_t kMaxReason = 200;
 // Inputs in one frame: far more than the rate limit lets the players of a room send in a tick.
 constexpr size_t kMaxFrameInputs = 1024;
-// The sides of a game, and so the players of a room.
+// The sides of a game, and so the players of a room; and the watchers a room takes beside them.
 constexpr int kMaxPlayers = 4;
+constexpr int kMaxWatchers = 16;
 
 // The first byte of a message: client to server below 0x80, server to client from 0x80.
 enum class MessageType : uint8_t {
@@ -35,14 +36,19 @@ enum class MessageType : uint8_t {
     kClientJoin = 0x02,
     kClientInput = 0x03,
     kClientHash = 0x04,
-    kClientDigest = 0x05,
+    kClientWatch = 0x05,
+    kClientDigest = 0x06,
     kServerWelcome = 0x81,
     kServerSnapshot = 0x82,
     kServerFrame = 0x83,
     kServerRefuse = 0x84,
-    kServerAskDigest = 0x85,
+    kServerRoster = 0x85,
+    kServerAskDigest = 0x86,
 };
 constexpr size_t kTypeSize = sizeof(MessageType);
+
+// The keys a player may send that a room's game takes: F and the space bar, fast play's, from the leader.
+constexpr bool fast_key(uint32_t code) { return code == 'F' || code == plat::VK_SPACE; }
 
 // 16 random bytes that take a player's seat back after a drop; all zeros asks for a new seat.
 using Token = std::array<uint8_t, 16>;
@@ -77,13 +83,23 @@ struct ClientCreate {
     static constexpr size_t kSize = kTypeSize + sizeof version;
 };
 
-// Asks for a seat in the room of the code. Answered with ServerWelcome, or ServerRefuse.
+// Asks for a seat in the room of the code. Answered with ServerWelcome, or ServerRefuse. A new player
+// (a zero token) who finds the four seats taken is welcomed as a watcher instead.
 struct ClientJoin {
     static constexpr MessageType kType = MessageType::kClientJoin;
     uint32_t version = kProtocolVersion;  // the client's kProtocolVersion; another is refused
     RoomCode code;                        // kCodeLength symbols of the alphabet, upper case, no dash
     Token token{};                        // a seat's token takes that seat back; all zeros a new seat
     static constexpr size_t kSize = kTypeSize + sizeof version + kCodeLength + sizeof(Token);
+};
+
+// Asks to watch the room of the code: every frame, no seat, no input taken. Answered with ServerWelcome
+// (watching), or ServerRefuse once kMaxWatchers watch.
+struct ClientWatch {
+    static constexpr MessageType kType = MessageType::kClientWatch;
+    uint32_t version = kProtocolVersion;  // the client's kProtocolVersion; another is refused
+    RoomCode code;                        // as in ClientJoin
+    static constexpr size_t kSize = kTypeSize + sizeof version + kCodeLength;
 };
 
 // The player's press, release or key. The room decides whether its game takes it; a taken input comes
@@ -117,14 +133,17 @@ constexpr size_t kMaxDigestPieces = 512;
 
 // --- Server to client -------------------------------------------------------------------------
 
-// The sender is seated.
+// The sender is seated, or watches.
 struct ServerWelcome {
     static constexpr MessageType kType = MessageType::kServerWelcome;
-    RoomCode code;         // the room's, as in ClientJoin
-    uint8_t side = 0;      // the player's side, below kMaxPlayers
-    bool creator = false;  // one byte, 0 or 1: the player made the room
-    Token token{};         // takes the seat back after a drop; never all zeros
-    static constexpr size_t kSize = kTypeSize + kCodeLength + sizeof side + sizeof creator + sizeof(Token);
+    RoomCode code;          // the room's, as in ClientJoin
+    uint8_t side = 0;       // the player's side, below kMaxPlayers; 0 for a watcher
+    bool creator = false;   // one byte, 0 or 1: the player made the room
+    Token token{};          // takes the seat back after a drop; all zeros exactly for a watcher
+    bool watching = false;  // one byte, 0 or 1: a watcher, with no seat
+    bool site = false;      // one byte, 0 or 1: the server serves the page on its own port
+    static constexpr size_t kSize =
+        kTypeSize + kCodeLength + sizeof side + sizeof creator + sizeof(Token) + sizeof watching + sizeof site;
 };
 
 // The room's game at the tick: the client's game becomes it. Sent at the first tick after
@@ -140,8 +159,9 @@ struct ServerSnapshot {
 struct ServerFrame {
     static constexpr MessageType kType = MessageType::kServerFrame;
     uint32_t tick = 0;  // always one more than the last frame's or snapshot's
-    // A u16 count, at most kMaxFrameInputs, then the inputs, kInputBytes each, no tick: presses and
-    // releases with the side that made them, and sides handed over (side below kMaxPlayers, code 0 or 1).
+    // A u16 count, at most kMaxFrameInputs, then the inputs, kInputBytes each, no tick: presses,
+    // releases and the fast play key with the side that made them, and sides handed over (side below
+    // kMaxPlayers, code 0 or 1).
     std::vector<GameInput> inputs;
     static constexpr size_t kHeadSize = kTypeSize + sizeof tick + sizeof(uint16_t);
     static constexpr size_t size(size_t inputs) { return kHeadSize + inputs * kInputBytes; }
@@ -154,6 +174,15 @@ struct ServerRefuse {
     static constexpr size_t kHeadSize = kTypeSize + sizeof(uint8_t);
 };
 
+// Who is in the room: sent to everyone in it after their welcome, and whenever it changes.
+struct ServerRoster {
+    static constexpr MessageType kType = MessageType::kServerRoster;
+    uint8_t players = 0;   // bit k: side k's player is connected; below 1 << kMaxPlayers
+    uint8_t watchers = 0;  // at most kMaxWatchers
+    bool operator==(const ServerRoster&) const = default;
+    static constexpr size_t kSize = kTypeSize + sizeof players + sizeof watchers;
+};
+
 // The client's hash of the tick differed from the room's: answer with ClientDigest if the client still
 // has the pieces of that tick. The repairing ServerSnapshot follows regardless.
 struct ServerAskDigest {
@@ -162,19 +191,21 @@ struct ServerAskDigest {
     static constexpr size_t kSize = kTypeSize + sizeof tick;
 };
 
-using ToServer = std::variant<ClientCreate, ClientJoin, ClientInput, ClientHash, ClientDigest>;
-using ToClient = std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse, ServerAskDigest>;
+using ToServer = std::variant<ClientCreate, ClientJoin, ClientInput, ClientHash, ClientWatch, ClientDigest>;
+using ToClient = std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse, ServerRoster, ServerAskDigest>;
 
 std::vector<uint8_t> encode(const ClientCreate& m);
 std::vector<uint8_t> encode(const ClientJoin& m);
 std::vector<uint8_t> encode(const ClientInput& m);
 std::vector<uint8_t> encode(const ClientHash& m);
+std::vector<uint8_t> encode(const ClientWatch& m);
 std::vector<uint8_t> encode(const ClientDigest& m);
 std::vector<uint8_t> encode(const ServerWelcome& m);
 std::vector<uint8_t> encode(const ServerSnapshot& m);
 std::vector<uint8_t> encode(const ServerFrame& m);
 // A reason longer than kMaxReason is cut, and characters outside printable ASCII become '?'.
 std::vector<uint8_t> encode(const ServerRefuse& m);
+std::vector<uint8_t> encode(const ServerRoster& m);
 std::vector<uint8_t> encode(const ServerAskDigest& m);
 
 // Nothing when the bytes are not exactly one message of that direction.

@@ -113,15 +113,22 @@ void Room::settle() {
 }
 
 bool Room::takes_press(int side, int x, int y) {
-    bool creator = side == leader();
+    bool leads = side == leader();
     switch (timer_mode) {
         case MODE_TITLE:
-        case MODE_INTRO: return creator;
+        case MODE_INTRO: return leads;
         case MODE_PLAYING:
-            if (in_abort_button(x, y)) return creator;
-            return cur_player == side && !cpu_player[cur_player];
+            if (in_abort_button(x, y)) return leads;
+            // A click on the map in a computer's turn switches fast play: the room's pace, the leader's.
+            if (cpu_player[cur_player]) return leads && y < MAP_HEIGHT;
+            return cur_player == side;
         default: return false;
     }
+}
+
+bool Room::fast() {
+    replay::Game::Scope entered(game_);
+    return fastplay && timer_mode == MODE_PLAYING && cpu_player[cur_player];
 }
 
 bool Room::offer(int side, const GameInput& input) {
@@ -134,8 +141,9 @@ bool Room::offer(int side, const GameInput& input) {
     } else if (input.kind == InputKind::kRelease) {
         taken = pressed_by_ == side;
         if (taken) pressed_by_ = -1;
+    } else if (input.kind == InputKind::kKey) {
+        taken = fast_key(input.code) && side == leader();
     }
-    // Keys are dropped: fast play is each player's own pace. So is everything else a client may send.
     if (!taken) return false;
     bool title = timer_mode == MODE_TITLE;
     GameInput made = input;

@@ -58,8 +58,12 @@ public:
     int players() const;
 
     // An input from the player of the side: true when the game takes it, which it does at once; it is
-    // in the next frame.
+    // in the next frame. Presses in the side's turn; on the title, Abort, F and the space bar, and the
+    // map in a computer's turn (fast play), the leader's.
     bool offer(int side, const GameInput& input);
+
+    // Fast play is on and a computer side is to move: the room ticks four times as often.
+    bool fast();
 
     // The inputs taken since the last tick, then the next tick: the frame every client plays.
     ServerFrame step();

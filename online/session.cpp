@@ -105,6 +105,13 @@ std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, con
                 std::move(deliver));
 }
 
+std::unique_ptr<Session> Session::watch(const Address& server, RoomCode code, replay::Deliver deliver, Wake wake) {
+    std::string name = show_code(code);
+    name.erase(4, 1);
+    return over(open_transport(to_room(server, name), encode(ClientWatch{kProtocolVersion, code}), std::move(wake)),
+                std::move(deliver));
+}
+
 void Session::pump() {
     if (lost_) return;
     std::deque<ToClient> arrived;
@@ -125,6 +132,8 @@ void Session::apply(const ToClient& message) {
         side_ = welcome->side;
         creator_ = welcome->creator;
         token_ = welcome->token;
+        watching_ = welcome->watching;
+        site_ = welcome->site;
     } else if (const auto* snapshot = std::get_if<ServerSnapshot>(&message)) {
         std::string why;
         if (!replay::restore_snapshot(snapshot->bytes.data(), snapshot->bytes.size(), &why))
@@ -151,6 +160,9 @@ void Session::apply(const ToClient& message) {
         if (kept.tick == ask->tick && ask->tick != 0) net_->send(encode(ClientDigest{kept.tick, kept.pieces}));
     } else if (const auto* refuse = std::get_if<ServerRefuse>(&message)) {
         reason_ = refuse->reason;
+    } else if (const auto* roster = std::get_if<ServerRoster>(&message)) {
+        roster_ = *roster;
+        rosters_++;
     }
 }
 

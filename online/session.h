@@ -31,6 +31,9 @@ public:
     // Connects and joins the room: with a zero token on a new seat, with a seat's token back on that seat.
     static std::unique_ptr<Session> join(const Address& server, RoomCode code, const Token& token,
                                          replay::Deliver deliver, Wake wake = {});
+    // Connects and watches the room: every frame, no seat.
+    static std::unique_ptr<Session> watch(const Address& server, RoomCode code, replay::Deliver deliver,
+                                          Wake wake = {});
     // Over a transport already open, which has sent its hello (a Create or a Join): the loopback's.
     static std::unique_ptr<Session> over(std::unique_ptr<Transport> transport, replay::Deliver deliver);
     // Closes the connection at once, without waiting for the server.
@@ -51,6 +54,13 @@ public:
     int side() const { return side_; }
     bool creator() const { return creator_; }
     const Token& token() const { return token_; }
+    // Welcomed as a watcher: asked to watch, or a join that found every seat taken.
+    bool watching() const { return watching_; }
+    // The server serves the page on its own port, so an invitation may link to it.
+    bool site() const { return site_; }
+    // Who is in the room, as last heard; rosters() counts those heard, so a front end sees a change.
+    const ServerRoster& roster() const { return roster_; }
+    uint32_t rosters() const { return rosters_; }
     // The game follows the room's once its first snapshot has been pumped; its tick then.
     bool playing() const { return playing_; }
     uint32_t tick() const { return tick_; }
@@ -72,6 +82,10 @@ private:
     int side_ = -1;
     bool creator_ = false;
     Token token_{};
+    bool watching_ = false;
+    bool site_ = false;
+    ServerRoster roster_;
+    uint32_t rosters_ = 0;
     bool playing_ = false;
     uint32_t tick_ = 0;
     uint32_t snapshots_ = 0;

@@ -16,6 +16,8 @@ void set_window_pictures(bool pictures);
 
 // The caption the game last gave the off-screen window.
 std::string window_caption(const Window* hwnd);
+// What the game last put on the clipboard, on this thread.
+std::string clipboard();
 // The period the game last set the off-screen window's timer to; 0 with no timer.
 uint32_t timer_period(const Window* hwnd);
 

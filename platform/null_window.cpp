@@ -62,6 +62,16 @@ void set_window_caption(Window* hwnd, const char* caption) {
 
 std::string window_caption(const Window* hwnd) { return hwnd ? hwnd->caption : std::string(); }
 
+namespace {
+
+thread_local std::string t_clipboard;
+
+}  // namespace
+
+void set_clipboard(const char* text) { t_clipboard = text ? text : ""; }
+
+std::string clipboard() { return t_clipboard; }
+
 void update_window(Window* hwnd) {
     if (hwnd) hwnd->proc(hwnd, WM_PAINT, 0, 0);
 }

@@ -301,6 +301,7 @@ bool translate_event(const SDL_Event& event, Message* out) {
             uint32_t code = 0;
             if (key >= SDLK_a && key <= SDLK_z) code = static_cast<uint32_t>('A' + (key - SDLK_a));
             if (key == SDLK_SPACE) code = VK_SPACE;
+            if (key == SDLK_c && (event.key.keysym.mod & KMOD_CTRL)) code = VK_COPY;
             if (code == 0) return false;
             *out = Message{g_window, WM_KEYDOWN, code, 0};
             return true;
@@ -379,6 +380,10 @@ void show_window(Window* hwnd) {
 
 void set_window_caption(Window* hwnd, const char* caption) {
     if (hwnd && caption) SDL_SetWindowTitle(hwnd->sdl.get(), caption);
+}
+
+void set_clipboard(const char* text) {
+    if (text && SDL_SetClipboardText(text) != 0) std::fprintf(stderr, "vantor: nothing copied: %s\n", SDL_GetError());
 }
 
 void set_present_filter(Window* hwnd, PresentFilter filter) {

@@ -37,8 +37,10 @@ struct PaintRecord {
     Surface* surface = nullptr;
 };
 
-// wParam of a key message: the key's code, capital letters and the space as themselves.
+// wParam of a key message: the key's code, capital letters and the space as themselves. Ctrl+C comes
+// as VK_COPY (its control character), never as C.
 constexpr uint32_t VK_SPACE = 0x20;
+constexpr uint32_t VK_COPY = 0x03;
 
 // lParam of a mouse message: x in the low 16 bits, y in the high 16 bits.
 inline int32_t make_lparam(int x, int y) {
@@ -62,6 +64,8 @@ Window* create_window(const char* class_name, const char* caption, int width, in
 void show_window(Window* hwnd);
 // The text of the window's title bar.
 void set_window_caption(Window* hwnd, const char* caption);
+// Puts the text on the system's clipboard (headless: one of the thread's own, for the tests).
+void set_clipboard(const char* text);
 // A change of colours on the way to the screen, never in the window's picture: given the picture
 // (width pixels a row) and a rectangle of it, it writes that rectangle as shown into out, a picture
 // of the same size.

@@ -36,7 +36,8 @@ constexpr uint32_t kMaxRaw = 16u * 1024 * 1024;
 // to choose from, the largest global, which the rules read only at the Start press: the hash has the
 // chosen map's name and pictures.
 constexpr bool left_out(std::string_view name, bool hashing) {
-    return name == "tick_ms" || name == "online_label" || name == "online_side" || name == "replay_label" ||
+    return name == "tick_ms" || name == "online_label" || name == "online_side" || name == "online_note" ||
+           name == "invite_link" || name == "replay_label" ||
            (hashing && (name == "fastplay" || name == "filelist" || name == "map_builtin"));
 }
 

@@ -119,6 +119,11 @@ void Player::join(online::Loopback& loop, online::RoomCode code, const online::T
         loop.open(online::encode(online::ClientJoin{online::kProtocolVersion, code, token}), address), hooks().deliver);
 }
 
+void Player::watch(online::Loopback& loop, online::RoomCode code) {
+    session_ = online::Session::over(loop.open(online::encode(online::ClientWatch{online::kProtocolVersion, code})),
+                                     hooks().deliver);
+}
+
 void Player::pump() {
     if (!session_) return;
     replay::Game::Scope entered(game_);

@@ -76,11 +76,13 @@ public:
     void create(online::Loopback& loop, const std::string& address = "127.0.0.1");
     void join(online::Loopback& loop, online::RoomCode code, const online::Token& token = {},
               const std::string& address = "127.0.0.1");
+    void watch(online::Loopback& loop, online::RoomCode code);
     // The connection closes abruptly, as when the program is killed.
     void drop() { session_.reset(); }
     void pump();
     // A press and a release, as the player's mouse sends them.
     void click(int x, int y);
+    void key(uint32_t code) { session_->send_input(plat::WM_KEYDOWN, code, 0); }
     online::Session& session() { return *session_; }
     bool connected() const { return session_ != nullptr; }
     // Runs f with this player's game entered.

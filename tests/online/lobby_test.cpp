@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <mutex>
 
+#include "app/app.h"
 #include "harness.h"
 #include "model/globals.h"
+#include "platform/null.h"
 #include "platform/window.h"
 #include "replay/file.h"
 
@@ -95,11 +97,11 @@ TEST_F(LobbyTest, RefusesWithAReasonAndCountsIt) {
     auto third = loop_->connect(), fourth = loop_->connect();
     EXPECT_EQ(welcome(*third, encode(join_message(code)))->side, 2);
     EXPECT_EQ(welcome(*fourth, encode(join_message(code)))->side, 3);
-    EXPECT_EQ(refusal(encode(join_message(code))), "room " + online::show_code(code) + " is full");
+    EXPECT_TRUE(welcome(*loop_->connect(), encode(join_message(code)))->watching) << "the seats are taken";
     std::vector<std::unique_ptr<online::LoopConnection>> many;
     for (int i = 0; i < 5; i++) many.push_back(loop_->connect());
     EXPECT_EQ(many.back()->refusal(), "the server is full: too many connections");
-    EXPECT_EQ(lobby().metrics().refusals_total, 6u);
+    EXPECT_EQ(lobby().metrics().refusals_total, 5u);
     EXPECT_TRUE(logged("refused 127.0.0.3:"));
 }
 
@@ -411,3 +413,128 @@ TEST(LogTest, AWriterThatBlocksHoldsNoOneUp) {
 }
 
 }  // namespace
+
+// A fifth client watches: its game is the room's, tick for tick, its clicks reach no game, and the
+// players hear of it. A late watcher starts from a snapshot; a room takes kMaxWatchers.
+TEST_F(LobbyTest, WatchersFollowTheGameAndTheirClicksChangeNothing) {
+    online::ServerOptions o;
+    o.tick_ms = 1;
+    open(o);
+    start_room();
+    online::RoomCode code = creator_.session().code();
+    Player third, fourth, fifth, late;
+    for (Player* p : {&third, &fourth}) p->join(*loop_, code);
+    players_ = {&creator_, &second_, &third, &fourth};
+    ASSERT_TRUE(until([&] { return third.session().playing() && fourth.session().playing(); }));
+    fifth.join(*loop_, code);
+    players_.push_back(&fifth);
+    ASSERT_TRUE(until([&] { return fifth.session().playing(); }));
+    EXPECT_TRUE(fifth.session().watching()) << "the four seats were taken";
+    ASSERT_TRUE(until([&] { return creator_.session().roster().watchers == 1; }));
+    EXPECT_EQ(creator_.session().roster().players, 0b1111);
+    EXPECT_EQ(lobby().watchers(code), 1u);
+    fifth.in([&] { onlinewelcome(fifth.session(), {"127.0.0.1", "8765"}, true); });
+    EXPECT_EQ(fifth.in([] { return plat::window_caption(hwnd); })
+                  .rfind("Vantor (room " + online::show_code(code) + " WATCHING) - the four seats are taken", 0),
+              0u);
+
+    auto mode = [&] { return creator_.in([] { return timer_mode; }); };
+    uint64_t ignored = lobby().metrics().ignored_total;
+    fifth.click(380, 340);
+    fifth.key('F');
+    ASSERT_TRUE(play_for(20));
+    EXPECT_EQ(mode(), MODE_TITLE) << "a watcher cannot start the game";
+    EXPECT_EQ(lobby().metrics().ignored_total, ignored + 3);
+
+    Person persons[NUM_SIDES];
+    int compared = 0;
+    auto act = [&] {
+        for (Player* p : {&creator_, &second_, &third, &fourth}) persons[p->session().side()].act(*p);
+        for (Player* w : {&fifth, &late}) {
+            if (!w->connected() || !w->session().playing() || w->session().tick() != creator_.session().tick())
+                continue;
+            ASSERT_EQ(w->hash(), creator_.hash()) << "tick " << w->session().tick();
+            compared++;
+        }
+    };
+    creator_.click(380, 340);
+    ASSERT_TRUE(until([&] { return mode() == MODE_PLAYING; }, 20'000, act));
+    late.watch(*loop_, code);
+    players_.push_back(&late);
+    ASSERT_TRUE(until([&] { return late.session().playing() && compared > 1500; }, 200'000, act));
+    EXPECT_EQ(lobby().metrics().desyncs_total, 0u);
+
+    std::vector<std::unique_ptr<online::LoopConnection>> more(online::kMaxWatchers - 1);
+    for (auto& c : more)
+        (c = loop_->connect())->send_message(encode(online::ClientWatch{online::kProtocolVersion, code}));
+    EXPECT_EQ(lobby().watchers(code), 16u);
+    EXPECT_EQ(more.back()->refusal(), "room " + online::show_code(code) + " has all the watchers it takes");
+    more.clear();
+    loop_->run_for(1);
+    EXPECT_EQ(lobby().watchers(code), 2u);
+}
+
+// Fast play is an input of the room's stream: two computer sides play the game they play at the
+// normal pace, tick for tick, in a quarter of the time.
+TEST_F(LobbyTest, FastPlayOnlineIsTheSameGameInLessTime) {
+    open();
+    uint32_t end = 0;
+    auto play = [&](bool fast, uint64_t* hash) {
+        Player p;
+        p.create(*loop_);
+        loop_->run_for(1);
+        p.pump();
+        online::Room* room = lobby().room(p.session().code());
+        room->in([] { seed = 4242; });
+        players_ = {&p};
+        EXPECT_TRUE(until([&] { return p.session().playing(); }));
+        online::Millis start = loop_->now();
+        for (int x : {160, 250, 220, 380}) p.click(x, 340);  // sides 0 and 1 the computer's, two sides, Start
+        auto over = [&] { return room->in([] { return timer_mode == MODE_GAMEOVER; }); };
+        EXPECT_TRUE(until([&] { return room->in([] { return timer_mode == MODE_PLAYING; }); }));
+        if (fast) p.key('F');
+        EXPECT_TRUE(until(over, 2'000'000));
+        if (!end) end = (room->tick() / replay::kCheckpointTicks + 1) * replay::kCheckpointTicks;
+        EXPECT_TRUE(until([&] { return room->tick() >= end; }));
+        room->check(end, 0, hash);
+        EXPECT_EQ(p.in([] { return fastplay; }), fast);
+        return loop_->now() - start;
+    };
+    uint64_t normal = 0, quick = 0;
+    online::Millis slow = play(false, &normal), took = play(true, &quick);
+    EXPECT_EQ(quick, normal) << "the game at tick " << end;
+    EXPECT_LT(took * 2, slow);
+    EXPECT_EQ(lobby().metrics().desyncs_total, 0u);
+}
+
+// The desktop's creator is handed the invitation: on standard output, in the caption on the title
+// screen, and on the clipboard with Ctrl+C. A link to the page when the server serves it, else the
+// command; a joiner gets none.
+TEST_F(LobbyTest, TheCreatorsInvitationIsPrintedShownAndCopied) {
+    const online::Address server{"192.168.1.5", "8765"};
+    for (bool site : {true, false}) {
+        online::ServerOptions o;
+        o.site = site;
+        creator_.drop(), second_.drop();
+        open(o);
+        start_room();
+        std::string code = online::show_code(creator_.session().code());
+        std::string link =
+            site ? "http://192.168.1.5:8765/#join=" + code : "vantor --join " + code + "@192.168.1.5:8765";
+        plat::set_clipboard("");
+        testing::internal::CaptureStdout();
+        std::string caption = creator_.in([&] {
+            onlinewelcome(creator_.session(), server, false);
+            frontkey(plat::Message{hwnd, plat::WM_KEYDOWN, plat::VK_COPY, 0});
+            return plat::window_caption(hwnd);
+        });
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Room " + code + ": " + link + "\n");
+        EXPECT_EQ(plat::clipboard(), link);
+        EXPECT_NE(caption.find(" - invite " + link + " (Ctrl+C copies)"), std::string::npos) << caption;
+        EXPECT_EQ(creator_.in([] { return timer_mode; }), MODE_TITLE);
+
+        plat::set_clipboard("");
+        second_.in([&] { onlinewelcome(second_.session(), server, true); });
+        EXPECT_EQ(second_.in([] { return invite_link[0]; }), 0) << "only the creator invites";
+    }
+}

@@ -63,7 +63,9 @@ TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
         {encode(ClientCreate{}), server_takes},         {join, server_takes},
         {encode(ClientHash{}), server_takes},           {encode(ServerWelcome{{}, 0, false, Token{1}}), client_takes},
         {encode(ServerFrame{5, inputs}), client_takes}, {encode(ServerRefuse{"x"}), client_takes},
+        {encode(ClientWatch{}), server_takes},          {encode(ServerRoster{5, 16}), client_takes},
         {encode(ClientDigest{30, {1, 2}}), server_takes}, {encode(ServerAskDigest{30}), client_takes}};
+    all.push_back({encode(ServerWelcome{{}, 0, false, Token{}, true, true}), client_takes});
     for (auto [bytes, takes] : all) {
         EXPECT_TRUE(takes(bytes));
         EXPECT_FALSE(takes({bytes.begin(), bytes.end() - 1}));
@@ -85,6 +87,10 @@ TEST(ProtocolTest, UnknownTypesAndFieldsOutOfRangeAreRefused) {
     EXPECT_FALSE(client_takes(with(welcome, 9, 4))) << "side 4";
     EXPECT_FALSE(client_takes(with(welcome, 10, 2))) << "creator 2";
     EXPECT_FALSE(client_takes(with(welcome, 11, 0))) << "a zero token";
+    EXPECT_FALSE(client_takes(with(welcome, 27, 1))) << "a watcher with a seat's token";
+    EXPECT_FALSE(client_takes(encode(ServerWelcome{{}, 0, false, Token{}, false, false}))) << "a zero token";
+    EXPECT_FALSE(client_takes(encode(ServerRoster{16, 0}))) << "a fifth side";
+    EXPECT_FALSE(client_takes(encode(ServerRoster{0, kMaxWatchers + 1})));
     EXPECT_FALSE(client_takes(with(welcome, 1, 'a'))) << "a code in lower case";
     EXPECT_FALSE(client_takes(with(welcome, 1, 'U'))) << "no U in the alphabet";
     EXPECT_FALSE(client_takes(encode(ServerSnapshot{1, {}})));
@@ -99,7 +105,8 @@ TEST(ProtocolTest, UnknownTypesAndFieldsOutOfRangeAreRefused) {
         EXPECT_FALSE(client_takes(encode(ServerFrame{1, {strange}}))) << kind;
         EXPECT_FALSE(server_takes(encode(ClientInput{strange}))) << kind;
     }
-    EXPECT_FALSE(client_takes(encode(ServerFrame{1, {{0, 0, InputKind::kKey, 0, 0, 'F'}}}))) << "keys are never played";
+    EXPECT_TRUE(client_takes(encode(ServerFrame{1, {{0, 0, InputKind::kKey, 0, 0, 'F'}}}))) << "fast play";
+    EXPECT_FALSE(client_takes(encode(ServerFrame{1, {{0, 0, InputKind::kKey, 0, 0, 'M'}}}))) << "no other key";
     EXPECT_FALSE(server_takes(encode(ClientInput{side_handed}))) << "only the server hands sides over";
 
     ServerFrame many{1, std::vector<GameInput>(kMaxFrameInputs + 1, press)};

@@ -69,7 +69,7 @@ TEST_F(RoomTest, OnTheTitleOnlyTheCreatorActsAndAReleaseFollowsItsPress) {
     EXPECT_FALSE(room_.offer(other, press(kStartX, kStartY)));
     EXPECT_FALSE(room_.offer(other, release(kStartX, kStartY)));
     EXPECT_FALSE(room_.offer(0, release(kStartX, kStartY))) << "a release without a press";
-    EXPECT_FALSE(room_.offer(0, input(InputKind::kKey, 0, 0, 'F')));
+    EXPECT_FALSE(room_.offer(0, input(InputKind::kKey, 0, 0, 'M')));
     EXPECT_FALSE(room_.offer(0, input(InputKind::kMapsAdded)));
     EXPECT_FALSE(room_.offer(0, input(InputKind::kSideHanded, 0, 0, 1)));
     EXPECT_EQ(mode(), MODE_TITLE);
@@ -105,7 +105,6 @@ TEST_F(RoomTest, InPlayOnlyThePlayerOfTheSideToMoveActsAndOnlyTheCreatorAborts) 
     int mover = room_.in([] { return cur_player; });
     int other = 1 - mover;
     EXPECT_FALSE(room_.offer(other, press(300, 200)));
-    EXPECT_FALSE(room_.offer(0, input(InputKind::kKey, 0, 0, 'F')));
     EXPECT_TRUE(room_.offer(mover, press(300, 200)));
     EXPECT_FALSE(room_.offer(other, release(300, 200)));
     EXPECT_TRUE(room_.offer(mover, release(300, 200)));
@@ -143,6 +142,24 @@ TEST_F(RoomTest, ASideWhosePlayerLeavesIsPlayedByTheComputerUntilItComesBack) {
         << "the computer fires for the side";
     room_.arrive(mover);
     EXPECT_FALSE(computer(mover));
+}
+
+TEST_F(RoomTest, FastPlayIsTheLeadersSwitchAndQuickensTheComputersTurnsOnly) {
+    play_until_person_moves();
+    int mover = room_.in([] { return cur_player; });
+    EXPECT_FALSE(room_.offer(1, input(InputKind::kKey, 0, 0, 'F'))) << "side 1 does not lead";
+    EXPECT_TRUE(room_.offer(0, input(InputKind::kKey, 0, 0, 'F')));
+    EXPECT_FALSE(room_.fast()) << "a person is to move";
+    room_.leave(mover);
+    EXPECT_TRUE(room_.fast());
+    // A click on the map in a computer's turn switches it off again, from the one who leads now.
+    int stays = 1 - mover;
+    ASSERT_EQ(room_.leader(), stays);
+    EXPECT_TRUE(click(stays, 300, 200));
+    EXPECT_FALSE(room_.fast());
+    online::ServerFrame frame = room_.step();
+    ASSERT_FALSE(frame.inputs.empty());
+    EXPECT_EQ(frame.inputs[0], (GameInput{0, 0, InputKind::kKey, 0, 0, 'F'})) << "the switch is in the stream";
 }
 
 TEST_F(RoomTest, ATickTakesSoManyInputsThatItsFrameStaysWithinTheLimit) {

@@ -19,13 +19,6 @@ std::string value_of(int argc, char** argv, int* i) {
     return argv[++*i];
 }
 
-// A watcher's session. The rooms take no watchers yet; this is the one place that changes when they do.
-std::unique_ptr<online::Session> watch_room(const online::Address&, online::RoomCode, replay::Deliver, online::Wake,
-                                            std::string* why) {
-    *why = "watching is not supported by this server";
-    return nullptr;
-}
-
 }  // namespace
 
 bool parse_online_option(int argc, char** argv, int* i, OnlineOptions* options) {
@@ -90,8 +83,7 @@ bool Follower::start(const Target& target, std::string* why) {
     if (target.role == Role::kCreate) session_ = online::Session::create(target.server, deliver, wake);
     else if (target.role == Role::kJoin)
         session_ = online::Session::join(target.server, target.code, target.token, deliver, wake);
-    else session_ = watch_room(target.server, target.code, deliver, wake, &reason_);
-    if (!session_) return *why = reason_, false;
+    else session_ = online::Session::watch(target.server, target.code, deliver, wake);
     if (!pump_until([&] { return session_->playing(); }, timeout_)) {
         *why = lost() ? reason() : "the room sent no game within " + std::to_string(timeout_.count() / 1000) + " s";
         return false;
