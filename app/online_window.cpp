@@ -122,7 +122,7 @@ void go_local(const std::string& reason) {
 
 }  // namespace
 
-int playonline(const char* server, const char* code, const char* token) {
+int playonline(const char* server, const char* code, const char* token, bool open) {
     online::Address address;
     std::string why;
     online::RoomCode room;
@@ -139,7 +139,7 @@ int playonline(const char* server, const char* code, const char* token) {
     auto wake = [window] { plat::wake(window); };
     std::unique_ptr<online::Session> session =
         code ? online::Session::join(address, room, token_for(token, room, address), deliver, wake)
-             : online::Session::create(address, deliver, wake);
+             : online::Session::create(address, deliver, wake, open);
 
     plat::Message msg;
     bool was_mine = false;

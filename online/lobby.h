@@ -16,6 +16,7 @@
 
 #include "online/log.h"
 #include "online/room.h"
+#include "online/rooms.h"
 
 namespace online {
 
@@ -52,7 +53,18 @@ struct ServerOptions {
     // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
     // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
+    // Joins to a code no room has, an address may make a minute, in bursts of as many: a code is one
+    // of 2^40, so guessing one takes this many minutes times a great many.
+    size_t guesses_per_minute = 20;
+    // The browser build's site the front serves beside the rooms; none when empty.
+    std::string site;
+    // Who may read GET /metrics: an address, or "any". Empty: the loopback alone when a site is served,
+    // anyone otherwise.
+    std::string metrics_from;
 };
+
+// Whether the front answers GET /metrics from the address (no port), by options.metrics_from.
+bool metrics_allowed(const ServerOptions& options, const std::string& address);
 
 // The upper bounds, in ms, of the buckets of the tick lateness histogram; the last bucket is +Inf.
 constexpr std::array<Millis, 7> kLateBounds = {1, 5, 10, 25, 50, 100, 250};
@@ -99,6 +111,8 @@ class Bucket {
 public:
     Bucket(double rate, double burst) : rate_(rate), burst_(burst), tokens_(burst) {}
     bool take(Millis now);
+    // Whether a take would succeed now, taking nothing.
+    bool has(Millis now);
 
 private:
     double rate_, burst_, tokens_;
@@ -128,6 +142,8 @@ public:
     // Runs the ticks that are due and the sweep; when it should be called next.
     Millis advance(Millis now);
     Metrics metrics() const;
+    // GET /rooms: the open rooms as JSON, made again at most once a second.
+    const std::string& rooms_json(Millis now);
     // The room's game, for a look at it; nullptr for none.
     Room* room(RoomCode code);
     const ServerOptions& options() const { return options_; }
@@ -138,7 +154,8 @@ private:
     struct Table;
     struct Conn;
     void handle(Conn& c, const ToServer& message, Millis now);
-    void create(Conn& c, Millis now);
+    void create(Conn& c, bool open, Millis now);
+    std::vector<OpenRoom> open_rooms(Millis now);
     void join(Conn& c, const ClientJoin& m, Millis now);
     void hash(Conn& c, const ClientHash& m);
     void seat(Conn& c, Table& table, int side, bool back, Millis now);
@@ -159,11 +176,17 @@ private:
         size_t rooms = 0;  // open rooms it created
         Bucket creates{0, 0};
         Millis last_create = 0;
+        Bucket guesses{0, 0};
+        Millis last_guess = 0;
     };
+    Address& address(const std::string& name);
     std::unordered_map<std::string, Address> addresses_;
     uint64_t next_id_ = 1;
     Millis next_sweep_ = 0;
     Metrics counts_;
+    std::string rooms_json_;
+    Millis rooms_at_ = 0;
+    bool rooms_made_ = false;
 };
 
 }  // namespace online

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "online/protocol.h"
@@ -70,6 +71,14 @@ public:
     enum class Check { kMatch, kDiffers, kUnknown };
     // A client's hash of the tick against the room's, which keeps those of the last 2560 ticks.
     Check check(uint32_t tick, uint64_t hash, uint64_t* ours) const;
+
+    // What the list of open rooms shows of it.
+    struct Summary {
+        int seated = 0;        // seats taken, their players connected or not
+        std::string map;       // the map chosen on the title, or the one in play
+        bool playing = false;  // past the title: a game is being placed, played or is over
+    };
+    Summary summary();
 
     // Runs f with the room's game entered: a look at its globals.
     template <typename F>
