@@ -33,13 +33,6 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-// Text that gains little from gzip is sent as it is.
-bool compressible(std::string_view type) {
-    return type.starts_with("text/") || type.starts_with("application/javascript") ||
-           type.starts_with("application/json") || type == "application/wasm" ||
-           type.starts_with("application/manifest+json") || type == "image/svg+xml";
-}
-
 // The size and the time of the last change, which change with any new build of the file.
 std::string etag_of(const fs::path& file, uint64_t size, bool gzip) {
     std::error_code ec;
@@ -96,7 +89,7 @@ std::optional<std::string> site_path(std::string_view target) {
 }
 
 std::string content_type(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 14> kTypes = {{
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 13> kTypes = {{
         {".html", "text/html; charset=utf-8"},
         {".js", "application/javascript; charset=utf-8"},
         {".mjs", "application/javascript; charset=utf-8"},
@@ -109,7 +102,6 @@ std::string content_type(std::string_view name) {
         {".ico", "image/x-icon"},
         {".bmp", "image/bmp"},
         {".txt", "text/plain; charset=utf-8"},
-        {".map", "text/plain; charset=utf-8"},
         {".gz", "application/gzip"},
     }};
     std::string low = lower(name);
@@ -170,7 +162,8 @@ SiteReply Site::resolve(std::string_view method, std::string_view target, std::s
     std::optional<fs::path> file = inside(*path);
     if (!file) return reply;
     reply.type = content_type(*path);
-    std::optional<fs::path> gz = compressible(reply.type) ? inside(*path + ".gz") : std::nullopt;
+    // The build leaves a .gz only beside the files it shrinks.
+    std::optional<fs::path> gz = path->ends_with(".gz") ? std::nullopt : inside(*path + ".gz");
     reply.varies = gz.has_value();
     if (gz && accepts_gzip(accept_encoding)) {
         file = gz;

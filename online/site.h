@@ -53,7 +53,7 @@ private:
 // "index.html"; none when it is malformed or steps out: a dot segment, an empty one, a backslash, a
 // NUL, a bad escape, or longer than kMaxSitePath.
 std::optional<std::string> site_path(std::string_view target);
-// The Content-Type of a file by its name's ending.
+// The Content-Type of a file by its name's ending; the maps' pictures (.map, .tac) are bytes.
 std::string content_type(std::string_view name);
 // Whether the Accept-Encoding header takes gzip (and does not give it a q of 0).
 bool accepts_gzip(std::string_view accept_encoding);
