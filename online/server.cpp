@@ -38,6 +38,8 @@ constexpr size_t kReadBytesPerSecond = 2 * kMaxMessage;
 // What a queued message holds beside its bytes: its place in the queue and its shared count.
 constexpr size_t kQueueSlot = 64;
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// An HTTP answer, a site's file included, is sent whole within this.
+constexpr auto kSendTime = std::chrono::seconds(120);
 
 // Counts the bytes read against a budget a second; the first time the budget runs out it calls over.
 struct Meter {
@@ -335,6 +337,8 @@ private:
     template <typename Response>
     void send(std::shared_ptr<Response> response) {
         response->keep_alive(false);
+        // The program on a slow phone's connection takes a while; one that takes no bytes at all goes.
+        stream_.expires_after(kSendTime);
         // A HEAD's answer has the headers of a GET's and no body.
         auto serializer = std::make_shared<http::response_serializer<typename Response::body_type>>(*response);
         if (head_) serializer->split(true);
