@@ -306,7 +306,8 @@ private:
         send(response);
     }
 
-    // The site's file the target names, read only here: the site (site.h) chose it.
+    // The site's file the target names, read only here: the site (site.h) chose it. A HEAD or a 304
+    // has its headers alone.
     void file(const http::request<http::empty_body>& request) {
         auto view = [](beast::string_view v) { return std::string_view(v.data(), v.size()); };
         SiteReply reply =
@@ -315,23 +316,32 @@ private:
         if (reply.status == 400) return text(http::status::bad_request, "bad request: not a path of the site\n");
         if (reply.status == 405) return text(http::status::method_not_allowed, "GET and HEAD only\n");
         if (reply.status == 404) return text(http::status::not_found, "not found\n");
+        if (reply.status == 304 || head_) {
+            auto response = std::make_shared<http::response<http::empty_body>>(
+                reply.status == 304 ? http::status::not_modified : http::status::ok, version_);
+            describe(*response, reply);
+            return send(response);
+        }
         http::file_body::value_type body;
         beast::error_code ec;
-        if (reply.status == 200 && !head_) body.open(reply.file.c_str(), beast::file_mode::scan, ec);
+        body.open(reply.file.c_str(), beast::file_mode::scan, ec);
         if (ec) return text(http::status::not_found, "not found\n");
-        auto response = std::make_shared<http::response<http::file_body>>(
-            reply.status == 304 ? http::status::not_modified : http::status::ok, version_);
-        response->set(http::field::etag, reply.etag);
-        response->set(http::field::cache_control, kSiteCacheControl);
-        if (reply.varies) response->set(http::field::vary, "Accept-Encoding");
-        if (reply.status == 200) {
-            response->set(http::field::content_type, reply.type);
-            response->set("X-Content-Type-Options", "nosniff");
-            if (reply.gzip) response->set(http::field::content_encoding, "gzip");
-            if (!head_) response->body() = std::move(body);
-            response->content_length(reply.size);
-        }
+        auto response = std::make_shared<http::response<http::file_body>>(http::status::ok, version_);
+        describe(*response, reply);
+        response->body() = std::move(body);
         send(response);
+    }
+
+    template <typename Response>
+    static void describe(Response& response, const SiteReply& reply) {
+        response.set(http::field::etag, reply.etag);
+        response.set(http::field::cache_control, kSiteCacheControl);
+        if (reply.varies) response.set(http::field::vary, "Accept-Encoding");
+        if (reply.status != 200) return;
+        response.set(http::field::content_type, reply.type);
+        response.set("X-Content-Type-Options", "nosniff");
+        if (reply.gzip) response.set(http::field::content_encoding, "gzip");
+        response.content_length(reply.size);
     }
 
     template <typename Response>
