@@ -241,7 +241,7 @@ TEST(ServerTest, TheSiteIsServedOnTheRoomsPortAndNothingOutsideIt) {
     EXPECT_TRUE(page.ends_with("\r\n\r\n<p>page</p>")) << page;
     std::string zipped = at(asking("/vantor.wasm", "Accept-Encoding: gzip, br\r\n"));
     for (const char* line : {"Content-Encoding: gzip\r\n", "Vary: Accept-Encoding\r\n", "Cache-Control: no-cache\r\n",
-                             "Content-Type: application/wasm\r\n", "Content-Length: 6\r\n"})
+                             "Content-Type: application/wasm\r\n", "Content-Length: 6\r\n", "X-Vantor-Server: rooms\r\n"})
         EXPECT_NE(zipped.find(line), std::string::npos) << line << zipped;
     EXPECT_TRUE(zipped.ends_with("zipped"));
     std::string head = at(asking("/vantor.wasm", "", "HEAD"));
