@@ -38,9 +38,10 @@ int playreplay(const char* path);
 
 // Plays online in the window: creates a room on the server ("ws://HOST:PORT"), or joins the room of
 // that code, with the token in hex when given, else with the one kept for that room (none in the
-// browser build, whose page keeps them). 0 when the window is closed; 2 with a line on stderr for a
-// bad address or code.
-int playonline(const char* server, const char* code, const char* token = nullptr, bool watch = false);
+// browser build, whose page keeps them); a room it creates open is listed by the server's GET /rooms.
+// 0 when the window is closed; 2 with a line on stderr for a bad address or code.
+int playonline(const char* server, const char* code, const char* token = nullptr, bool watch = false,
+               bool open = false);
 
 // What the creator hands on: a link to the page when the server serves it (http://HOST:PORT/#join=CODE),
 // else the command that joins (vantor --join CODE@HOST:PORT).

@@ -175,7 +175,7 @@ void onlinewelcome(const online::Session& session, const online::Address& server
     show_online();
 }
 
-int playonline(const char* server, const char* code, const char* token, bool watch) {
+int playonline(const char* server, const char* code, const char* token, bool watch, bool open) {
     online::Address address;
     std::string why;
     online::RoomCode room;
@@ -193,7 +193,7 @@ int playonline(const char* server, const char* code, const char* token, bool wat
     std::unique_ptr<online::Session> session =
         watch  ? online::Session::watch(address, room, deliver, wake)
         : code ? online::Session::join(address, room, token_for(token, room, address), deliver, wake)
-               : online::Session::create(address, deliver, wake);
+               : online::Session::create(address, deliver, wake, open);
 
     plat::Message msg;
     bool was_mine = false;

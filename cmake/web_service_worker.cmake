@@ -1,8 +1,11 @@
 # Writes the browser build's service worker (web/sw.js.in) into the site: its version is a digest of
 # every file it keeps, so that any change to the page, the script, the program or a map makes a new
-# version, and the script's and the program's own digests let it refuse a mixed pair.
+# version, and the script's and the program's own digests let it refuse a mixed pair. Then a .gz
+# beside every file of the site that gzip shrinks by a tenth or more, which vantor-server sends to
+# browsers that take it.
 #   cmake -DSITE=DIR -DTEMPLATE=web/sw.js.in -P cmake/web_service_worker.cmake
 file(GLOB maps RELATIVE "${SITE}" "${SITE}/maps/*")
+list(FILTER maps EXCLUDE REGEX "\\.gz$")
 list(SORT maps)
 set(files index.html vantor.js vantor.wasm favicon.png manifest.webmanifest icon-192.png icon-512.png ${maps})
 set(all "")
@@ -21,3 +24,22 @@ string(REGEX REPLACE ", $" "" FILES "${quoted}")
 file(SHA256 "${SITE}/vantor.js" JS_SHA256)
 file(SHA256 "${SITE}/vantor.wasm" WASM_SHA256)
 configure_file("${TEMPLATE}" "${SITE}/sw.js" @ONLY)
+
+# gzip -n leaves the name and the time out: the same files make the same bytes in every build.
+file(GLOB_RECURSE site_files RELATIVE "${SITE}" "${SITE}/*")
+foreach(name IN LISTS site_files)
+    if(name MATCHES "\\.gz$")
+        continue()
+    endif()
+    execute_process(COMMAND gzip -9 -n -c "${SITE}/${name}" OUTPUT_FILE "${SITE}/${name}.gz" RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "gzip failed on ${name}")
+    endif()
+    file(SIZE "${SITE}/${name}" plain)
+    file(SIZE "${SITE}/${name}.gz" zipped)
+    math(EXPR zipped "${zipped} * 10")
+    math(EXPR plain "${plain} * 9")
+    if(zipped GREATER plain)
+        file(REMOVE "${SITE}/${name}.gz")
+    endif()
+endforeach()

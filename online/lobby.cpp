@@ -33,11 +33,15 @@ std::string hex(uint64_t v) {
 
 }  // namespace
 
-bool Bucket::take(Millis now) {
+bool Bucket::has(Millis now) {
     if (started_) tokens_ = std::min(burst_, tokens_ + rate_ * static_cast<double>(now - last_) / 1000);
     started_ = true;
     last_ = now;
-    if (tokens_ < 1) return false;
+    return tokens_ >= 1;
+}
+
+bool Bucket::take(Millis now) {
+    if (!has(now)) return false;
     tokens_ -= 1;
     return true;
 }
@@ -78,6 +82,8 @@ struct Lobby::Table {
     Millis next = 0;
     Millis empty_since = 0;
     bool joined = false;  // someone besides the creator took a seat
+    bool open = false;    // listed in GET /rooms
+    Millis created = 0;
 };
 
 namespace {
@@ -175,7 +181,7 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
         }
         if (std::get<ClientCreate>(message).version != kProtocolVersion)
             return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
-        return create(c, now);
+        return create(c, std::get<ClientCreate>(message).open, now);
     }
     if (!c.table) return drop(c, "an input or hash before joining a room");
     if (const auto* m = std::get_if<ClientHash>(&message)) return hash(c, *m);
@@ -190,10 +196,19 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
     else counts_.ignored_total++;
 }
 
-void Lobby::create(Conn& c, Millis now) {
-    auto [at, fresh] = addresses_.try_emplace(c.address);
+Lobby::Address& Lobby::address(const std::string& name) {
+    auto [at, fresh] = addresses_.try_emplace(name);
     Address& a = at->second;
-    if (fresh) a.creates = Bucket(static_cast<double>(options_.creates_per_minute) / 60, options_.creates_per_minute);
+    if (fresh) {
+        a.creates = Bucket(static_cast<double>(options_.creates_per_minute) / 60, options_.creates_per_minute);
+        a.guesses = Bucket(static_cast<double>(options_.guesses_per_minute) / 60,
+                           static_cast<double>(options_.guesses_per_minute));
+    }
+    return a;
+}
+
+void Lobby::create(Conn& c, bool open, Millis now) {
+    Address& a = address(c.address);
     if (a.rooms >= options_.rooms_per_address)
         return refuse(c, "your address holds " + std::to_string(a.rooms) + " rooms already");
     if (!a.creates.take(now)) return refuse(c, "your address has created rooms too fast: wait a minute");
@@ -205,6 +220,8 @@ void Lobby::create(Conn& c, Millis now) {
     auto table = std::make_unique<Table>(code, hooks_, c.address);
     if (!table->room.open()) return refuse(c, "the server cannot open a game");
     Table& t = *table;
+    t.open = open;
+    t.created = now;
     tables_[code.value] = std::move(table);
     a.rooms++;
     seat(c, t, t.room.seat(new_token()), false, now);
@@ -213,8 +230,17 @@ void Lobby::create(Conn& c, Millis now) {
 void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
     if (m.version != kProtocolVersion)
         return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
+    // A wrong code costs the address a guess; with none left, it may not ask for any room, right or not.
+    auto guessed = addresses_.find(c.address);
+    if (guessed != addresses_.end() && !guessed->second.guesses.has(now))
+        return refuse(c, "too many wrong codes from your address: wait a minute");
     auto it = tables_.find(m.code.value);
-    if (it == tables_.end()) return refuse(c, "no room " + show_code(m.code));
+    if (it == tables_.end()) {
+        Address& a = address(c.address);
+        a.last_guess = now;
+        a.guesses.take(now);
+        return refuse(c, "no room " + show_code(m.code));
+    }
     Table& t = *it->second;
     if (t.room.busy()) return refuse(c, "room " + show_code(m.code) + " is busy: try again");
     if (!is_zero(m.token)) {
@@ -241,7 +267,7 @@ void Lobby::seat(Conn& c, Table& table, int side, bool back, Millis now) {
     table.conns[static_cast<size_t>(side)] = &c;
     table.room.arrive(side);
     send(c, share(encode(ServerWelcome{table.code, static_cast<uint8_t>(side), side == 0, table.room.token(side), false,
-                                       options_.site})));
+                                       !options_.site.empty()})));
     const char* what = back ? "rejoined" : side == 0 ? "created" : "joined";
     log_.line("room",
               "room " + show_code(table.code) + " " + what + ", side " + std::to_string(side) + " from " + c.where,
@@ -264,7 +290,7 @@ void Lobby::watch(Conn& c, Table& table, bool full, Millis now) {
     c.wants_snapshot = true;
     table.watchers.push_back(&c);
     log_.line("room", room + " watched" + (full ? ", its seats full," : "") + " from " + c.where, now);
-    if (!send(c, share(encode(ServerWelcome{table.code, 0, false, Token{}, true, options_.site})))) return;
+    if (!send(c, share(encode(ServerWelcome{table.code, 0, false, Token{}, true, !options_.site.empty()})))) return;
     if (table.ticking) return;
     Bytes snapshot;
     if (send(c, share(encode(roster_of(table))))) send_snapshot(c, table, &snapshot);
@@ -463,11 +489,43 @@ void Lobby::sweep(Millis now) {
         it = tables_.erase(it);
     }
     for (auto it = addresses_.begin(); it != addresses_.end();) {
-        // Forgotten once it holds no room and a minute has refilled its allowance.
-        if (it->second.rooms == 0 && now - it->second.last_create >= 60'000) it = addresses_.erase(it);
+        // Forgotten once it holds no room and a minute has refilled its allowances.
+        const Address& a = it->second;
+        if (a.rooms == 0 && now - a.last_create >= 60'000 && now - a.last_guess >= 60'000) it = addresses_.erase(it);
         else ++it;
     }
     log_.summarise(now);
+}
+
+std::vector<OpenRoom> Lobby::open_rooms(Millis now) {
+    std::vector<OpenRoom> list;
+    for (auto& [value, table] : tables_) {
+        if (!table->open) continue;
+        Room::Summary s = table->room.summary();
+        int watching = static_cast<int>(table->watchers.size());
+        list.push_back(OpenRoom{table->code, s.map, s.seated, kMaxPlayers - s.seated, watching, s.playing,
+                                (now - table->created) / 1000});
+    }
+    // The oldest first, so that a list read twice keeps its order.
+    std::sort(list.begin(), list.end(), [](const OpenRoom& a, const OpenRoom& b) {
+        return a.age != b.age ? a.age > b.age : a.code.value < b.code.value;
+    });
+    return list;
+}
+
+const std::string& Lobby::rooms_json(Millis now) {
+    if (!rooms_made_ || now - rooms_at_ >= 1000) {
+        rooms_json_ = online::rooms_json(open_rooms(now));
+        rooms_at_ = now;
+        rooms_made_ = true;
+    }
+    return rooms_json_;
+}
+
+bool metrics_allowed(const ServerOptions& options, const std::string& address) {
+    if (options.metrics_from == "any" || (options.metrics_from.empty() && options.site.empty())) return true;
+    if (!options.metrics_from.empty()) return address == options.metrics_from;
+    return address.starts_with("127.") || address.starts_with("::ffff:127.") || address == "::1";
 }
 
 Metrics Lobby::metrics() const {

@@ -16,6 +16,7 @@
 
 #include "online/log.h"
 #include "online/room.h"
+#include "online/rooms.h"
 
 namespace online {
 
@@ -56,10 +57,18 @@ struct ServerOptions {
     // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
     // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
-    // The front serves the page on its own port: a welcome says so, and the desktop's invitation is
-    // then a link to the page (http://HOST:PORT/#join=CODE).
-    bool site = false;
+    // Joins to a code no room has, an address may make a minute, in bursts of as many: a code is one
+    // of 2^40, so guessing one takes this many minutes times a great many.
+    size_t guesses_per_minute = 20;
+    // The browser build's site the front serves beside the rooms; none when empty.
+    std::string site;
+    // Who may read GET /metrics: an address, or "any". Empty: the loopback alone when a site is served,
+    // anyone otherwise.
+    std::string metrics_from;
 };
+
+// Whether the front answers GET /metrics from the address (no port), by options.metrics_from.
+bool metrics_allowed(const ServerOptions& options, const std::string& address);
 
 // The upper bounds, in ms, of the buckets of the tick lateness histogram; the last bucket is +Inf.
 constexpr std::array<Millis, 7> kLateBounds = {1, 5, 10, 25, 50, 100, 250};
@@ -107,6 +116,8 @@ class Bucket {
 public:
     Bucket(double rate, double burst) : rate_(rate), burst_(burst), tokens_(burst) {}
     bool take(Millis now);
+    // Whether a take would succeed now, taking nothing.
+    bool has(Millis now);
 
 private:
     double rate_, burst_, tokens_;
@@ -136,6 +147,8 @@ public:
     // Runs the ticks that are due and the sweep; when it should be called next.
     Millis advance(Millis now);
     Metrics metrics() const;
+    // GET /rooms: the open rooms as JSON, made again at most once a second.
+    const std::string& rooms_json(Millis now);
     // The room's game, for a look at it; nullptr for none.
     Room* room(RoomCode code);
     // The room's watchers; 0 for no such room. The one count the lobby's lists read.
@@ -148,7 +161,8 @@ private:
     struct Table;
     struct Conn;
     void handle(Conn& c, const ToServer& message, Millis now);
-    void create(Conn& c, Millis now);
+    void create(Conn& c, bool open, Millis now);
+    std::vector<OpenRoom> open_rooms(Millis now);
     void join(Conn& c, const ClientJoin& m, Millis now);
     void hash(Conn& c, const ClientHash& m);
     void digest(Conn& c, const ClientDigest& m);
@@ -174,12 +188,18 @@ private:
         size_t rooms = 0;  // open rooms it created
         Bucket creates{0, 0};
         Millis last_create = 0;
+        Bucket guesses{0, 0};
+        Millis last_guess = 0;
     };
+    Address& address(const std::string& name);
     std::unordered_map<std::string, Address> addresses_;
     uint64_t next_id_ = 1;
     Millis next_sweep_ = 0;
     Millis next_desync_replay_ = 0;
     Metrics counts_;
+    std::string rooms_json_;
+    Millis rooms_at_ = 0;
+    bool rooms_made_ = false;
 };
 
 }  // namespace online

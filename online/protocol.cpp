@@ -135,6 +135,7 @@ bool is_zero(const Token& token) {
 std::vector<uint8_t> encode(const ClientCreate& m) {
     Out out(m.kType, m.kSize);
     out.put(m.version);
+    out.put(m.open);
     return out.take();
 }
 
@@ -225,6 +226,7 @@ std::optional<ToServer> decode_server_message(MessageType type, In& in) {
         case MessageType::kClientCreate: {
             ClientCreate m;
             m.version = in.get<uint32_t>();
+            if (in.left() > 0) m.open = in.get<bool>();
             if (in.done()) return m;
             break;
         }

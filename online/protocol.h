@@ -80,7 +80,11 @@ bool is_zero(const Token& token);
 struct ClientCreate {
     static constexpr MessageType kType = MessageType::kClientCreate;
     uint32_t version = kProtocolVersion;  // the client's kProtocolVersion; another is refused
-    static constexpr size_t kSize = kTypeSize + sizeof version;
+    // One byte, 0 or 1: the room is listed in GET /rooms for anyone to join. A client of before open
+    // rooms sends no such byte (kOldSize), and its room is not listed.
+    bool open = false;
+    static constexpr size_t kSize = kTypeSize + sizeof version + sizeof open;
+    static constexpr size_t kOldSize = kTypeSize + sizeof version;
 };
 
 // Asks for a seat in the room of the code. Answered with ServerWelcome, or ServerRefuse. A new player

@@ -93,6 +93,17 @@ int Room::players() const {
     return n;
 }
 
+Room::Summary Room::summary() {
+    Summary s;
+    for (const Seat& seat : seats_) s.seated += seat.taken ? 1 : 0;
+    game_.in([&] {
+        if (num_maps > 0 && cur_map < num_maps)
+            s.map.assign(filelist[cur_map].letter, strnlen(filelist[cur_map].letter, sizeof filelist[cur_map].letter));
+        s.playing = timer_mode != 3 && timer_mode != 5;
+    });
+    return s;
+}
+
 void Room::apply(const GameInput& input) {
     plat::Message msg = to_message(input);
     hooks_.deliver(msg.message, msg.wParam, msg.lParam);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "online/protocol.h"
@@ -81,6 +82,14 @@ public:
     // The game in play since its Start press, as a replay cut short now: what a desync is replayed
     // from. False on the title screen.
     bool recording(replay::Recording* out);
+
+    // What the list of open rooms shows of it.
+    struct Summary {
+        int seated = 0;        // seats taken, their players connected or not
+        std::string map;       // the map chosen on the title, or the one in play
+        bool playing = false;  // past the title: a game is being placed, played or is over
+    };
+    Summary summary();
 
     // Runs f with the room's game entered: a look at its globals.
     template <typename F>

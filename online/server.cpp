@@ -14,10 +14,12 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <unordered_map>
 
 #include "online/log.h"
+#include "online/site.h"
 
 namespace online {
 
@@ -36,6 +38,8 @@ constexpr size_t kReadBytesPerSecond = 2 * kMaxMessage;
 // What a queued message holds beside its bytes: its place in the queue and its shared count.
 constexpr size_t kQueueSlot = 64;
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// An HTTP answer, a site's file included, is sent whole within this.
+constexpr auto kSendTime = std::chrono::seconds(120);
 
 // Counts the bytes read against a budget a second; the first time the budget runs out it calls over.
 struct Meter {
@@ -61,7 +65,9 @@ struct ServerCore {
               std::fprintf(stderr, "vantor-server: %s\n", line.c_str());
           })),
           options(with_log(std::move(o), writer.get())),
-          lobby(options, std::move(hooks)) {}
+          lobby(options, std::move(hooks)) {
+        if (!options.site.empty()) site = Site::open(options.site);
+    }
     static ServerOptions with_log(ServerOptions o, AsyncWriter* writer) {
         if (writer) o.log = writer->sink();
         return o;
@@ -79,6 +85,7 @@ struct ServerCore {
     std::unique_ptr<AsyncWriter> writer;
     ServerOptions options;
     Lobby lobby;
+    std::optional<Site> site;
     Clock::time_point epoch = Clock::now();
     std::unordered_map<std::string, size_t> sockets;  // open, by address, before and after the upgrade
     size_t open = 0;
@@ -255,7 +262,8 @@ private:
 };
 
 // One HTTP request, which must come whole within the upgrade deadline: a WebSocket upgrade goes on
-// as a Peer; GET /metrics is answered; the rest not.
+// as a Peer; GET /metrics and GET /rooms are answered, and the site's files when there is a site; the
+// rest not. A request too long or malformed for the parser is answered 400.
 class Request : public std::enable_shared_from_this<Request> {
 public:
     Request(ServerCore& s, tcp::socket socket, Slot slot) : s_(s), slot_(std::move(slot)), stream_(std::move(socket)) {}
@@ -269,26 +277,89 @@ public:
 
 private:
     void on_read(beast::error_code ec) {
+        if (ec == http::error::end_of_stream || ec == http::error::partial_message) return;
+        if (ec && ec.category() == beast::http::make_error_code(http::error::bad_target).category())
+            return text(http::status::bad_request, "bad request: " + ec.message() + "\n");
         if (ec) return;
         http::request<http::empty_body> request = parser_.release();
+        version_ = request.version();
         if (websocket::is_upgrade(request)) return upgrade(request);
-        auto response = std::make_shared<http::response<http::string_body>>();
-        response->version(request.version());
-        response->keep_alive(false);
-        if (request.method() == http::verb::get && request.target() == "/metrics") {
-            response->result(http::status::ok);
-            response->set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
-            response->body() = metrics_text(s_.lobby.metrics());
-        } else {
-            response->result(http::status::not_found);
-            response->set(http::field::content_type, "text/plain");
-            response->body() = "not found: WebSocket upgrades and GET /metrics only\n";
+        head_ = request.method() == http::verb::head;
+        bool get = request.method() == http::verb::get || head_;
+        if (get && request.target() == "/metrics") {
+            if (!metrics_allowed(s_.options, slot_.address()))
+                return text(http::status::forbidden, "forbidden: /metrics is not for your address\n");
+            return text(http::status::ok, metrics_text(s_.lobby.metrics()), "text/plain; version=0.0.4; charset=utf-8");
         }
+        if (get && request.target() == "/rooms")
+            return text(http::status::ok, s_.lobby.rooms_json(s_.now()), "application/json", "no-cache");
+        if (s_.site) return file(request);
+        text(http::status::not_found, "not found: WebSocket upgrades, GET /metrics and GET /rooms only\n");
+    }
+
+    void text(http::status status, std::string body, const char* type = "text/plain", const char* cache = nullptr) {
+        auto response = std::make_shared<http::response<http::string_body>>(status, version_);
+        response->set(http::field::content_type, type);
+        if (cache) response->set(http::field::cache_control, cache);
+        response->body() = std::move(body);
         response->prepare_payload();
-        http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code, size_t) {
+        send(response);
+    }
+
+    // The site's file the target names, read only here: the site (site.h) chose it. A HEAD or a 304
+    // has its headers alone.
+    void file(const http::request<http::empty_body>& request) {
+        auto view = [](beast::string_view v) { return std::string_view(v.data(), v.size()); };
+        SiteReply reply =
+            s_.site->resolve(view(request.method_string()), view(request.target()),
+                             view(request[http::field::accept_encoding]), view(request[http::field::if_none_match]));
+        if (reply.status == 400) return text(http::status::bad_request, "bad request: not a path of the site\n");
+        if (reply.status == 405) return text(http::status::method_not_allowed, "GET and HEAD only\n");
+        if (reply.status == 404) return text(http::status::not_found, "not found\n");
+        if (reply.status == 304 || head_) {
+            auto response = std::make_shared<http::response<http::empty_body>>(
+                reply.status == 304 ? http::status::not_modified : http::status::ok, version_);
+            describe(*response, reply);
+            return send(response);
+        }
+        http::file_body::value_type body;
+        beast::error_code ec;
+        body.open(reply.file.c_str(), beast::file_mode::scan, ec);
+        if (ec) return text(http::status::not_found, "not found\n");
+        auto response = std::make_shared<http::response<http::file_body>>(http::status::ok, version_);
+        describe(*response, reply);
+        response->body() = std::move(body);
+        send(response);
+    }
+
+    template <typename Response>
+    static void describe(Response& response, const SiteReply& reply) {
+        response.set(http::field::etag, reply.etag);
+        response.set(http::field::cache_control, kSiteCacheControl);
+        if (reply.varies) response.set(http::field::vary, "Accept-Encoding");
+        if (reply.status != 200) return;
+        response.set(http::field::content_type, reply.type);
+        response.set("X-Content-Type-Options", "nosniff");
+        if (reply.gzip) response.set(http::field::content_encoding, "gzip");
+        response.content_length(reply.size);
+    }
+
+    template <typename Response>
+    void send(std::shared_ptr<Response> response) {
+        response->keep_alive(false);
+        // How the page tells this server from a static host, without asking for a file that may be missing.
+        response->set("X-Vantor-Server", "rooms");
+        // The program on a slow phone's connection takes a while; one that takes no bytes at all goes.
+        stream_.expires_after(kSendTime);
+        // A HEAD's answer has the headers of a GET's and no body.
+        auto serializer = std::make_shared<http::response_serializer<typename Response::body_type>>(*response);
+        if (head_) serializer->split(true);
+        auto done = [self = shared_from_this(), response, serializer](beast::error_code, size_t) {
             beast::error_code ignored;
             self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        });
+        };
+        if (head_) http::async_write_header(stream_, *serializer, std::move(done));
+        else http::async_write(stream_, *serializer, std::move(done));
     }
 
     // The WebSocket stream reads the request again, then whatever followed it in the buffer.
@@ -310,6 +381,8 @@ private:
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
     http::request_parser<http::empty_body> parser_;
+    unsigned version_ = 11;
+    bool head_ = false;
 };
 
 }  // namespace
@@ -378,6 +451,10 @@ Server::Server(ServerOptions options, GameHooks hooks)
 Server::~Server() = default;
 
 bool Server::listen(std::string* why) {
+    if (!impl_->options.site.empty() && !impl_->site) {
+        if (why) *why = "the site " + impl_->options.site + " is not a folder";
+        return false;
+    }
     beast::error_code ec;
     net::ip::address address = net::ip::make_address(impl_->options.bind, ec);
     if (ec) {

@@ -93,8 +93,9 @@ Address to_room(Address server, const std::string& room) {
 
 }  // namespace
 
-std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver deliver, Wake wake) {
-    return over(open_transport(to_room(server, "new"), encode(ClientCreate{}), std::move(wake)), std::move(deliver));
+std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver deliver, Wake wake, bool open) {
+    return over(open_transport(to_room(server, "new"), encode(ClientCreate{kProtocolVersion, open}), std::move(wake)),
+                std::move(deliver));
 }
 
 std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, const Token& token,

@@ -27,7 +27,9 @@ public:
     // Connects and asks for a new room, whose creator the player is. The request goes to the server's
     // path and "room/new" (ws://host:port/room/new); a join goes to "room/CODE", so that a proxy in front
     // of several servers can tell where the room is by the path alone. The server itself ignores it.
-    static std::unique_ptr<Session> create(const Address& server, replay::Deliver deliver, Wake wake = {});
+    // An open room is listed by the server's GET /rooms for anyone to join.
+    static std::unique_ptr<Session> create(const Address& server, replay::Deliver deliver, Wake wake = {},
+                                           bool open = false);
     // Connects and joins the room: with a zero token on a new seat, with a seat's token back on that seat.
     static std::unique_ptr<Session> join(const Address& server, RoomCode code, const Token& token,
                                          replay::Deliver deliver, Wake wake = {});

@@ -63,4 +63,8 @@ public:
 // does not decode, or is not binary, ends the connection.
 std::unique_ptr<Transport> open_transport(const Address& address, std::vector<uint8_t> hello, Wake wake);
 
+// A plain HTTP GET of the target from the server, on the calling thread, within a few seconds: true
+// with the body of a 200 of at most a MiB, else false with why. The desktop's only (`vantor --rooms`).
+bool http_get(const Address& server, const std::string& target, std::string* body, std::string* why);
+
 }  // namespace online

@@ -3,6 +3,7 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <chrono>
 #include <deque>
@@ -126,6 +127,38 @@ private:
 
 std::unique_ptr<Transport> open_transport(const Address& address, std::vector<uint8_t> hello, Wake wake) {
     return std::make_unique<BeastTransport>(address, std::move(hello), std::move(wake));
+}
+
+bool http_get(const Address& server, const std::string& target, std::string* body, std::string* why) {
+    namespace http = beast::http;
+    net::io_context ioc;
+    beast::tcp_stream stream(ioc);
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(1024 * 1024);
+    beast::flat_buffer buffer;
+    beast::error_code failed;
+    std::string where = server.host + ":" + server.port;
+    // One deadline for the lot: a server that answers slowly or not at all is given up on.
+    stream.expires_after(kConnectTime);
+    tcp::resolver resolver(ioc);
+    http::request<http::empty_body> request(http::verb::get, target, 11);
+    request.set(http::field::host, where);
+    resolver.async_resolve(server.host, server.port, [&](beast::error_code ec, tcp::resolver::results_type found) {
+        if (ec) return void(failed = ec);
+        stream.async_connect(found, [&](beast::error_code connected, const tcp::endpoint&) {
+            if (connected) return void(failed = connected);
+            http::async_write(stream, request, [&](beast::error_code written, size_t) {
+                if (written) return void(failed = written);
+                http::async_read(stream, buffer, parser, [&](beast::error_code read, size_t) { failed = read; });
+            });
+        });
+    });
+    ioc.run();
+    if (failed) return *why = "cannot get " + target + " from " + where + ": " + failed.message(), false;
+    if (parser.get().result() != http::status::ok)
+        return *why = where + " answers " + target + " with " + std::to_string(parser.get().result_int()), false;
+    *body = std::move(parser.get().body());
+    return true;
 }
 
 }  // namespace online

@@ -338,6 +338,57 @@ TEST_F(LobbyTest, OneAddressCannotFillTheServer) {
     start_room();
 }
 
+// GET /rooms lists the rooms created open, never a closed one, and is made again once a second at most.
+TEST_F(LobbyTest, OnlyOpenRoomsAreListed) {
+    open();
+    auto listed = [&] { return online::parse_rooms_json(lobby().rooms_json(loop_->now())).value(); };
+    EXPECT_TRUE(listed().empty());
+    auto closed = loop_->connect(kHonest), open_one = loop_->connect(kHonest), later = loop_->connect(kHonest);
+    ASSERT_TRUE(welcome(*closed, encode(online::ClientCreate{})));
+    std::optional<online::ServerWelcome> w =
+        welcome(*open_one, encode(online::ClientCreate{online::kProtocolVersion, true}));
+    ASSERT_TRUE(w);
+    loop_->run_for(2000);
+    std::vector<online::OpenRoom> rooms = listed();
+    ASSERT_EQ(rooms.size(), 1u);
+    EXPECT_EQ(rooms[0].code, w->code);
+    EXPECT_EQ(rooms[0].seated, 1);
+    EXPECT_EQ(rooms[0].free, 3);
+    EXPECT_FALSE(rooms[0].playing);
+    EXPECT_FALSE(rooms[0].map.empty());
+    EXPECT_EQ(rooms[0].age, 2);
+    ASSERT_TRUE(welcome(*later, encode(online::ClientCreate{online::kProtocolVersion, true})));
+    EXPECT_EQ(listed().size(), 1u) << "the list of a moment ago";
+    loop_->run_for(1000);
+    EXPECT_EQ(listed().size(), 2u);
+}
+
+// Wrong codes from one address soon stop being answered, even a right one after them; another
+// address joins as ever.
+TEST_F(LobbyTest, AnAddressGuessingCodesIsHeldBack) {
+    online::ServerOptions o;
+    o.guesses_per_minute = 5;
+    open(o);
+    creator_.create(*loop_, kHonest);
+    ASSERT_TRUE(until([&] { return creator_.session().playing(); }));
+    online::RoomCode code = creator_.session().code();
+    std::vector<std::string> answers;
+    for (int i = 0; i < 8; i++) {
+        auto c = loop_->connect(kHostile);
+        c->send_message(encode(join_message(online::RoomCode{(code.value + 1 + i) % online::kCodeLimit})));
+        answers.push_back(c->refusal());
+    }
+    EXPECT_EQ(std::count_if(answers.begin(), answers.end(), [](auto& a) { return a.starts_with("no room"); }), 5);
+    EXPECT_EQ(answers.back(), "too many wrong codes from your address: wait a minute");
+    auto right = loop_->connect(kHostile);
+    EXPECT_FALSE(welcome(*right, encode(join_message(code))));
+    second_.join(*loop_, code, {}, kHonest);
+    EXPECT_TRUE(until([&] { return second_.session().playing(); }));
+    loop_->run_for(13'000);  // a guess back every 12 s
+    auto again = loop_->connect(kHostile);
+    EXPECT_TRUE(welcome(*again, encode(join_message(code))));
+}
+
 // What waits for a client that does not read is counted in the memory it holds and capped; and frames
 // that wait with none taken for the write time drop the client, though it sends its hashes.
 TEST_F(LobbyTest, AClientThatDoesNotReadIsDropped) {
@@ -514,7 +565,7 @@ TEST_F(LobbyTest, TheCreatorsInvitationIsPrintedShownAndCopied) {
     const online::Address server{"192.168.1.5", "8765"};
     for (bool site : {true, false}) {
         online::ServerOptions o;
-        o.site = site;
+        o.site = site ? "site" : "";
         creator_.drop(), second_.drop();
         open(o);
         start_room();

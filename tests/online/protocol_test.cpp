@@ -57,10 +57,18 @@ TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
         {0, 2, InputKind::kPress, 2, 3, 0}, side_handed, {0, 2, InputKind::kRelease, 7, 8, 0}};
     EXPECT_EQ(down<ServerFrame>(encode(ServerFrame{5, inputs})).inputs, inputs);
     EXPECT_EQ(down<ServerRefuse>(encode(ServerRefuse{"tab\there"})).reason, "tab?here");
+    // A create's open flag is its last byte, which a client of before open rooms does not send.
+    std::vector<uint8_t> create = encode(ClientCreate{kProtocolVersion, true});
+    EXPECT_TRUE(up<ClientCreate>(create).open);
+    EXPECT_FALSE(up<ClientCreate>({create.begin(), create.end() - 1}).open);
+    EXPECT_FALSE(server_takes(with(create, 5, 2)));
+    EXPECT_FALSE(server_takes({create.begin(), create.end() - 2}));
+    create.push_back(0);
+    EXPECT_FALSE(server_takes(create));
 
     using Takes = bool (*)(const std::vector<uint8_t>&);
     std::vector<std::pair<std::vector<uint8_t>, Takes>> all = {
-        {encode(ClientCreate{}), server_takes},         {join, server_takes},
+        {join, server_takes},
         {encode(ClientHash{}), server_takes},           {encode(ServerWelcome{{}, 0, false, Token{1}}), client_takes},
         {encode(ServerFrame{5, inputs}), client_takes}, {encode(ServerRefuse{"x"}), client_takes},
         {encode(ClientWatch{}), server_takes},          {encode(ServerRoster{5, 16}), client_takes},

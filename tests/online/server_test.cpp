@@ -8,9 +8,12 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <filesystem>
+#include <fstream>
 
 #include "harness.h"
 #include "model/globals.h"
+#include "online/transport.h"
 
 namespace {
 
@@ -77,6 +80,23 @@ std::pair<int, std::string> get(const online::Address& server, const std::string
     beast::http::response<beast::http::string_body> response;
     beast::http::read(stream, buffer, response);
     return {response.result_int(), response.body()};
+}
+
+// Whatever the bytes, the server's whole answer, read until it closes.
+std::string exchange(const online::Address& server, const std::string& bytes) {
+    net::io_context ioc;
+    beast::tcp_stream stream(ioc);
+    connect_from(stream.socket(), "127.0.0.3", server);
+    stream.expires_after(5s);
+    net::write(stream.socket(), net::buffer(bytes));
+    std::string got;
+    std::array<char, 4096> chunk;
+    for (beast::error_code ec; !ec;) got.append(chunk.data(), stream.socket().read_some(net::buffer(chunk), ec));
+    return got;
+}
+
+std::string asking(const std::string& target, const std::string& headers = "", const char* method = "GET") {
+    return std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }
 
 online::ServerOptions fast() {
@@ -194,6 +214,69 @@ TEST(ServerTest, OneAddressCannotHoldTheServersConnections) {
     EXPECT_EQ(dribbled_out, 4);
     EXPECT_TRUE(server.logged("turned away 127.0.0.2: too many connections from its address"));
     EXPECT_EQ(get(server.address(), "/metrics").first, 200);
+}
+
+// The site beside the rooms: the page at /, the .gz to those who take it, 304 for a tag the client
+// holds, HEAD, and 400 or 404 with nothing read outside for paths and links that step out and for
+// requests too long for the parser; /metrics for the loopback alone; the open rooms at /rooms.
+TEST(ServerTest, TheSiteIsServedOnTheRoomsPortAndNothingOutsideIt) {
+    namespace fs = std::filesystem;
+    fs::path base = fs::temp_directory_path() / ("vantor-front-" + std::to_string(::getpid()));
+    fs::remove_all(base);
+    fs::create_directories(base / "site");
+    std::ofstream(base / "secret.txt") << "outside";
+    std::ofstream(base / "site" / "index.html") << "<p>page</p>";
+    std::ofstream(base / "site" / "vantor.wasm") << std::string(4000, 'w');
+    std::ofstream(base / "site" / "vantor.wasm.gz") << "zipped";
+    fs::create_symlink(base / "secret.txt", base / "site" / "out.txt");
+    online::ServerOptions options = fast();
+    options.site = base / "site";
+    options.metrics_from = "127.0.0.2";
+    LocalServer server(options);
+    auto at = [&](const std::string& bytes) { return exchange(server.address(), bytes); };
+
+    std::string page = at(asking("/"));
+    EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << page;
+    EXPECT_NE(page.find("Content-Type: text/html"), std::string::npos) << page;
+    EXPECT_TRUE(page.ends_with("\r\n\r\n<p>page</p>")) << page;
+    std::string zipped = at(asking("/vantor.wasm", "Accept-Encoding: gzip, br\r\n"));
+    for (const char* line : {"Content-Encoding: gzip\r\n", "Vary: Accept-Encoding\r\n", "Cache-Control: no-cache\r\n",
+                             "Content-Type: application/wasm\r\n", "Content-Length: 6\r\n", "X-Vantor-Server: rooms\r\n"})
+        EXPECT_NE(zipped.find(line), std::string::npos) << line << zipped;
+    EXPECT_TRUE(zipped.ends_with("zipped"));
+    std::string head = at(asking("/vantor.wasm", "", "HEAD"));
+    EXPECT_NE(head.find("Content-Length: 4000\r\n"), std::string::npos) << head;
+    EXPECT_TRUE(head.ends_with("\r\n\r\n")) << "no body";
+    size_t tag = head.find("ETag: ");
+    ASSERT_NE(tag, std::string::npos);
+    std::string etag = head.substr(tag + 6, head.find("\r\n", tag) - tag - 6);
+    EXPECT_EQ(at(asking("/vantor.wasm", "If-None-Match: " + etag + "\r\n")).rfind("HTTP/1.1 304", 0), 0u);
+
+    for (const char* target : {"/../secret.txt", "/%2e%2e/secret.txt", "/..%2fsecret.txt", "http://x/../secret.txt"})
+        EXPECT_EQ(at(asking(target)).rfind("HTTP/1.1 400", 0), 0u) << target;
+    // An absolute path is a path below the site like any other.
+    for (const std::string& target : {std::string("/out.txt"), (base / "secret.txt").string()}) {
+        std::string out = at(asking(target));
+        EXPECT_EQ(out.rfind("HTTP/1.1 404", 0), 0u) << target;
+        EXPECT_EQ(out.find("outside"), std::string::npos);
+    }
+    EXPECT_EQ(at(asking("/" + std::string(9000, 'a'))).rfind("HTTP/1.1 400", 0), 0u);
+    EXPECT_EQ(at(asking("/", "X-Long: " + std::string(9000, 'a') + "\r\n")).rfind("HTTP/1.1 400", 0), 0u);
+    EXPECT_EQ(at(asking("/", "", "DELETE")).rfind("HTTP/1.1 405", 0), 0u);
+    EXPECT_EQ(get(server.address(), "/metrics").first, 403) << "asked from 127.0.0.3";
+
+    RawClient open(server.address());
+    open.send(online::encode(online::ClientCreate{online::kProtocolVersion, true}));
+    // As `vantor --rooms` asks for it.
+    std::string rooms, why;
+    for (int i = 0; i < 50 && rooms.find("\"seated\":1") == std::string::npos; i++) {
+        std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(online::http_get(server.address(), "/rooms", &rooms, &why)) << why;
+    }
+    EXPECT_NE(rooms.find("\"seated\":1,\"free\":3"), std::string::npos) << rooms;
+    EXPECT_FALSE(online::http_get(server.address(), "/missing", &rooms, &why));
+    EXPECT_EQ(why, "127.0.0.1:" + server.address().port + " answers /missing with 404");
+    fs::remove_all(base);
 }
 
 }  // namespace

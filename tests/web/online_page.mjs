@@ -1,7 +1,9 @@
 // One browser tab of the game for the online tests (web.online, e2e.online), driven over standard
 // input: one line of JSON a command, one line of JSON an answer ({"error": ...} when it fails). The
 // tab's storage is kept from one page to the next, where the page keeps its tokens:
-//   {"op": "open", "fragment": F}    opens the page at #F
+//   {"op": "open", "fragment": F, "url": U}    opens the page at #F, served by the static host or from U
+//   {"op": "rooms", "code": C}       waits for the page's list of open rooms to hold C: codes, server
+//   {"op": "joinlisted", "code": C}  presses Join beside C in the list
 //   {"op": "title"}                  the tab's title, which is the game's caption: title
 //   {"op": "click", "x": X, "y": Y}  a click at game coordinates
 //   {"op": "shot", "path": FILE}     the canvas as a binary PPM
@@ -28,8 +30,8 @@ const end = async (code) => {
 setTimeout(() => { process.stderr.write("online_page: out of time\n"); end(3); }, Number(args.seconds || 240) * 1000).unref();
 
 const ops = {
-  async open({ fragment }) {
-    page = await openGame(browser, site.url, fragment);
+  async open({ fragment, url }) {
+    page = await openGame(browser, url || site.url, fragment);
     page.on("console", (m) => process.stderr.write(`tab console: ${m.text()}\n`));
     return { ok: true };
   },
@@ -53,6 +55,19 @@ const ops = {
     await waitFor(`a welcome as ${colour}`, async () => (await onlineBar(page)).colour === colour &&
                   (await caption(page)).includes(` ${colour})`), 30);
     return { ...(await onlineBar(page)), title: await caption(page) };
+  },
+  async rooms({ code }) {
+    const listed = () => page.$$eval("#rooms td.code", (cells) => cells.map((c) => c.textContent));
+    await waitFor(`room ${code} in the list`, async () => (await listed()).includes(code), 30);
+    return { codes: await listed(), server: await page.$eval("#server", (f) => f.value) };
+  },
+  // The page loads itself again with the room's fragment: done once the old page's mark is gone.
+  async joinlisted({ code }) {
+    await page.evaluate(() => { window.leaving = true; });
+    await page.$$eval("#rooms tr", (rows, c) => rows.find((r) => r.cells[0].textContent === c)
+                                                    .querySelector("button").click(), code);
+    await waitFor("the page to load again", async () => !(await page.evaluate(() => window.leaving).catch(() => true)), 30);
+    return { ok: true };
   },
   async reload() {
     await page.reload();

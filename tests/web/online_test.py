@@ -3,9 +3,10 @@
 
     online_test.py --vantor VANTOR --server VANTOR_SERVER --site SITE --artefacts DIR
 
-A server on a free loopback port; the desktop game in a private Xvfb creates a room; the browser
-build in headless Chromium (online_page.mjs) opens the page with the room's join fragment, as an
-invitation link does, and plays Blue. The two pictures must be the same but for the title's message
+A server on a free loopback port, serving the site; the desktop game in a private Xvfb creates an
+open room; the browser build in headless Chromium (online_page.mjs), served by the server, lists it
+and joins it with the list's Join on its own origin, and plays Blue; its invitation link is
+http://HOST:PORT/#join=CODE. The two pictures must be the same but for the title's message
 line, which names each one's own colour. The tab, reloaded, takes Blue back with the token the page
 kept; the desktop game, quit and started again with --join, takes Red back with the one kept in its
 rooms file. When the server stops, the page's bar says the connection is lost.
@@ -43,7 +44,7 @@ def main():
         children = open(tmp / "children.log", "w")
         port = free_port()
         address = f"127.0.0.1:{port}"
-        server = subprocess.Popen([args.server, "--port", str(port), "--bind", "127.0.0.1"],
+        server = subprocess.Popen([args.server, "--port", str(port), "--bind", "127.0.0.1", "--site", args.site],
                                   stdout=children, stderr=children)
         xserver = XServer(tmp)
         home = tmp / "home"
@@ -53,17 +54,21 @@ def main():
         games, tab = [], None
         try:
             (tmp / "a").mkdir()
-            games.append(Game(args.vantor, work, env, tmp / "a", args=["--online", f"ws://{address}"]))
+            games.append(Game(args.vantor, work, env, tmp / "a", args=["--online", f"ws://{address}", "--open"]))
             games[-1].wait_window(30, r"^Vantor \(room \w{4}-\w{4} RED\)")
             code = re.search(r"room (\w{4}-\w{4}) RED", games[-1].caption()).group(1)
             log(f"the desktop game created room {code}")
 
             tab = Tab(args.site, children)
-            tab.ask("open", fragment=f"join={code}@{address}")
+            tab.ask("open", url=f"http://{address}/")
+            listed = tab.ask("rooms", code=code)
+            if listed["server"] != f"ws://{address}":
+                raise Failure(f"the page served by the server plays on {listed['server']!r}")
+            tab.ask("joinlisted", code=code)
             joined = tab.ask("room", colour="BLUE")
             if joined["room"] != code or not joined["title"].startswith(f"Vantor (room {code} BLUE)"):
                 raise Failure(f"the tab joined {joined}, not room {code} as Blue")
-            if not joined["invite"].endswith(f"/#join={code}@{address}"):
+            if joined["invite"] != f"http://{address}/#join={code}":
                 raise Failure(f"the invitation link is {joined['invite']!r}")
             log(f"the tab joined as Blue: {joined['title']!r}; invitation {joined['invite']}")
 

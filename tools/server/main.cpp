@@ -1,15 +1,19 @@
 // vantor-server: rooms of online play, each a headless game that is the authority (docs/ONLINE.md).
 //   vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]
 //                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
-//                 [--creates-per-minute N] [--connections-per-address N] [--desync-dir DIR]
-// Serves until SIGINT or SIGTERM. The rooms play the built-in maps only: the server works in an empty
-// folder of its own, so that no map file where it was started is listed.
+//                 [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]
+//                 [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]
+// Serves until SIGINT or SIGTERM. Without --site it serves the site installed beside it, if any
+// (PREFIX/share/vantor/site for PREFIX/bin/vantor-server); --site "" serves none. The rooms play the built-in maps
+// only: the server works in an empty folder of its own, so that no map file where it was started is listed.
+#include <arpa/inet.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -17,6 +21,7 @@
 #include "app/app.h"
 #include "model/globals.h"
 #include "online/server.h"
+#include "online/site.h"
 #include "platform/gdi.h"
 #include "platform/null.h"
 
@@ -25,7 +30,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]\n"
     "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
-    "                     [--creates-per-minute N] [--connections-per-address N] [--desync-dir DIR]\n";
+    "                     [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]\n"
+    "                     [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]\n";
 
 // A whole number within limits, or false.
 bool number(const char* text, long long lo, long long hi, long long* value) {
@@ -48,7 +54,13 @@ bool shard(const std::string& text, online::ServerOptions* options) {
     return true;
 }
 
-bool parse(int argc, char** argv, online::ServerOptions* options) {
+bool address_or_any(const char* text) {
+    in6_addr bytes{};
+    return std::strcmp(text, "any") == 0 || inet_pton(AF_INET, text, &bytes) == 1 ||
+           inet_pton(AF_INET6, text, &bytes) == 1;
+}
+
+bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_given) {
     bool port_given = false;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
@@ -72,6 +84,10 @@ bool parse(int argc, char** argv, online::ServerOptions* options) {
             ok = number(value, 1, 7 * 86400, &v), options->expiry_seconds = static_cast<uint32_t>(v);
         else if (arg == "--shard") ok = shard(value, options);
         else if (arg == "--desync-dir") options->desync_folder = std::filesystem::absolute(value).string();
+        else if (arg == "--site") options->site = value, *site_given = true;
+        else if (arg == "--metrics-from") ok = address_or_any(value), options->metrics_from = value;
+        else if (arg == "--guesses-per-minute")
+            ok = number(value, 1, 1000000, &v), options->guesses_per_minute = static_cast<size_t>(v);
         else if (arg == "--rooms-per-address")
             ok = number(value, 1, 1000000, &v), options->rooms_per_address = static_cast<size_t>(v);
         else if (arg == "--creates-per-minute")
@@ -99,7 +115,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     online::ServerOptions options;
-    if (!parse(argc, argv, &options)) return 2;
+    bool site_given = false;
+    if (!parse(argc, argv, &options, &site_given)) return 2;
+    if (!site_given)
+        if (auto site = online::installed_site("/proc/self/exe")) options.site = site->string();
+    // The folder is named before the server leaves for its empty working folder.
+    std::error_code ec;
+    if (!options.site.empty()) options.site = std::filesystem::absolute(options.site, ec).string();
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -108,7 +130,6 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     namespace fs = std::filesystem;
-    std::error_code ec;
     std::string pattern = (fs::temp_directory_path(ec) / "vantor-server-XXXXXX").string();
     if (ec || !mkdtemp(pattern.data()) || chdir(pattern.c_str()) != 0) {
         std::fprintf(stderr, "vantor-server: cannot make an empty working folder\n");
@@ -135,6 +156,10 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(stderr, "vantor-server: listening on %s port %u, a tick every %u ms\n", options.bind.c_str(),
                      static_cast<unsigned>(server.port()), static_cast<unsigned>(options.tick_ms));
+        if (!options.site.empty())
+            std::fprintf(stderr, "vantor-server: serving the site %s: http://%s:%u/\n", options.site.c_str(),
+                         options.bind == "0.0.0.0" || options.bind == "::" ? "HOST" : options.bind.c_str(),
+                         static_cast<unsigned>(server.port()));
         // SIGINT and SIGTERM wait for a thread of their own, which stops the server as any thread may.
         std::thread waiter([&server, signals] {
             int signal = 0;
