@@ -52,6 +52,10 @@ struct ServerOptions {
     // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
     // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
+    // PEM files: with both, the port speaks https:// and wss:// only. The front reads them again when
+    // they change on disk.
+    std::string tls_cert;
+    std::string tls_key;
 };
 
 // The upper bounds, in ms, of the buckets of the tick lateness histogram; the last bucket is +Inf.

@@ -17,9 +17,13 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
         return false;
     };
     std::string rest = text;
-    if (rest.rfind("wss://", 0) == 0) return refuse("wss:// is not spoken here: connect through ws://");
-    if (rest.rfind("ws://", 0) == 0) rest = rest.substr(5);
     Address a;
+    if (rest.rfind("wss://", 0) == 0) {
+        a.tls = true;
+        rest = rest.substr(6);
+    } else if (rest.rfind("ws://", 0) == 0) {
+        rest = rest.substr(5);
+    }
     size_t slash = rest.find('/');
     if (slash != std::string::npos) {
         a.path = rest.substr(slash);
@@ -40,7 +44,7 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
         if (a.host.find(':') != std::string::npos) return refuse("an IPv6 address goes in brackets: " + text);
     }
     if (a.host.empty()) return refuse("no host in " + text);
-    if (port.empty()) port = "80";
+    if (port.empty()) port = a.tls ? "443" : "80";
     if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) == 0 ||
         std::stoi(port) > 65535)
         return refuse("not a port: " + port);
@@ -51,7 +55,7 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
 
 std::string show_address(const Address& address) {
     bool v6 = address.host.find(':') != std::string::npos;
-    return (v6 ? "[" + address.host + "]" : address.host) + ":" + address.port;
+    return (address.tls ? "wss://" : "") + (v6 ? "[" + address.host + "]" : address.host) + ":" + address.port;
 }
 
 void Inbox::put(ToClient message) {

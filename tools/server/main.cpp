@@ -1,7 +1,7 @@
 // vantor-server: rooms of online play, each a headless game that is the authority (docs/ONLINE.md).
 //   vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]
 //                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
-//                 [--creates-per-minute N] [--connections-per-address N]
+//                 [--creates-per-minute N] [--connections-per-address N] [--tls-cert FILE --tls-key FILE]
 // Serves until SIGINT or SIGTERM. The rooms play the built-in maps only: the server works in an empty
 // folder of its own, so that no map file where it was started is listed.
 #include <pthread.h>
@@ -25,7 +25,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]\n"
     "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
-    "                     [--creates-per-minute N] [--connections-per-address N]\n";
+    "                     [--creates-per-minute N] [--connections-per-address N]\n"
+    "                     [--tls-cert FILE --tls-key FILE]\n";
 
 // A whole number within limits, or false.
 bool number(const char* text, long long lo, long long hi, long long* value) {
@@ -71,6 +72,8 @@ bool parse(int argc, char** argv, online::ServerOptions* options) {
         else if (arg == "--expiry-seconds")
             ok = number(value, 1, 7 * 86400, &v), options->expiry_seconds = static_cast<uint32_t>(v);
         else if (arg == "--shard") ok = shard(value, options);
+        else if (arg == "--tls-cert") options->tls_cert = value;
+        else if (arg == "--tls-key") options->tls_key = value;
         else if (arg == "--rooms-per-address")
             ok = number(value, 1, 1000000, &v), options->rooms_per_address = static_cast<size_t>(v);
         else if (arg == "--creates-per-minute")
@@ -87,6 +90,10 @@ bool parse(int argc, char** argv, online::ServerOptions* options) {
         }
     }
     if (!port_given) std::fprintf(stderr, "vantor-server: --port is needed\n%s", kUsage);
+    if (options->tls_cert.empty() != options->tls_key.empty()) {
+        std::fprintf(stderr, "vantor-server: --tls-cert and --tls-key go together\n%s", kUsage);
+        return false;
+    }
     return port_given;
 }
 
@@ -132,8 +139,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantor-server: %s\n", why.c_str());
         code = 1;
     } else {
-        std::fprintf(stderr, "vantor-server: listening on %s port %u, a tick every %u ms\n", options.bind.c_str(),
-                     static_cast<unsigned>(server.port()), static_cast<unsigned>(options.tick_ms));
+        std::fprintf(stderr, "vantor-server: listening on %s port %u%s, a tick every %u ms\n", options.bind.c_str(),
+                     static_cast<unsigned>(server.port()), options.tls_cert.empty() ? "" : " (https, wss)",
+                     static_cast<unsigned>(options.tick_ms));
         // SIGINT and SIGTERM wait for a thread of their own, which stops the server as any thread may.
         std::thread waiter([&server, signals] {
             int signal = 0;
