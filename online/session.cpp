@@ -2,6 +2,7 @@
 // arrives into the game.
 #include "online/session.h"
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 
@@ -97,34 +98,82 @@ Address to_room(Address server, const std::string& room) {
 
 }  // namespace
 
+// The room's path part for a join: its code without the dash.
+std::string room_name(RoomCode code) {
+    std::string name = show_code(code);
+    name.erase(4, 1);
+    return name;
+}
+
+// A rejoin goes to the room's path, which a Join's hello names.
+Session::Reopen reopen_at(const Address& server, Wake wake) {
+    return [server, wake](RoomCode code, std::vector<uint8_t> hello) {
+        return open_transport(to_room(server, room_name(code)), std::move(hello), wake);
+    };
+}
+
 std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver deliver, Wake wake) {
-    return over(open_transport(to_room(server, "new"), encode(ClientCreate{}), std::move(wake)), std::move(deliver));
+    auto session = over(open_transport(to_room(server, "new"), encode(ClientCreate{}), wake), std::move(deliver));
+    session->rejoin_by(reopen_at(server, wake));
+    return session;
 }
 
 std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, const Token& token,
                                        replay::Deliver deliver, Wake wake) {
-    std::string name = show_code(code);
-    name.erase(4, 1);
-    return over(open_transport(to_room(server, name), encode(ClientJoin{kProtocolVersion, code, token}), std::move(wake)),
-                std::move(deliver));
+    auto session =
+        over(open_transport(to_room(server, room_name(code)), encode(ClientJoin{kProtocolVersion, code, token}), wake),
+             std::move(deliver));
+    session->rejoin_by(reopen_at(server, wake));
+    return session;
+}
+
+void Session::rejoin_by(Reopen reopen, Clock clock) {
+    reopen_ = std::move(reopen);
+    clock_ = std::move(clock);
+}
+
+int64_t Session::now() const {
+    if (clock_) return clock_();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void Session::pump() {
     if (lost_) return;
     std::deque<ToClient> arrived;
     std::string why;
-    bool closed = net_->inbox.take(&arrived, &why);
+    bool closed = net_ && net_->inbox.take(&arrived, &why);
     for (const ToClient& message : arrived) {
         if (lost_) return;
         apply(message);
     }
     // A refusal's reason says more than the closing that follows it.
-    if (closed && !lost_) lose(reason_.empty() ? why : reason_);
+    if (closed && !lost_) dropped(reason_.empty() ? why : reason_);
+    if (rejoining_) try_again();
+}
+
+// A connection that drops with no refusal, once welcomed, is tried again; anything else is the end.
+void Session::dropped(const std::string& why) {
+    net_.reset();
+    if (!welcomed_ || !reopen_ || !reason_.empty()) return lose(why);
+    if (!rejoining_) {
+        rejoining_ = true;
+        rejoin_.start(now());
+    }
+    dropped_why_ = why;
+}
+
+void Session::try_again() {
+    int64_t at = now();
+    if (rejoin_.over(at)) return lose("no connection for a minute: " + dropped_why_);
+    if (net_ || !rejoin_.due(at, static_cast<uint32_t>(random_()))) return;
+    net_ = reopen_(code_, encode(ClientJoin{kProtocolVersion, code_, token_}));
 }
 
 void Session::apply(const ToClient& message) {
     if (const auto* welcome = std::get_if<ServerWelcome>(&message)) {
         welcomed_ = true;
+        rejoining_ = false;
         code_ = welcome->code;
         side_ = welcome->side;
         creator_ = welcome->creator;
@@ -157,13 +206,14 @@ void Session::send_input(uint32_t message, uint32_t wParam, int32_t lParam) {
     bool player =
         to_input(message, wParam, lParam, 0, 0, &m.input) &&
         (m.input.kind == InputKind::kPress || m.input.kind == InputKind::kRelease || m.input.kind == InputKind::kKey);
-    if (player) net_->send(encode(m));
+    if (player && net_ && !rejoining_) net_->send(encode(m));
 }
 
 void Session::lose(const std::string& why) {
     lost_ = true;
+    rejoining_ = false;
     reason_ = why;
-    net_->close();
+    if (net_) net_->close();
 }
 
 }  // namespace online

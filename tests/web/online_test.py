@@ -8,7 +8,8 @@ build in headless Chromium (online_page.mjs) opens the page with the room's join
 invitation link does, and plays Blue. The two pictures must be the same but for the title's message
 line, which names each one's own colour. The tab, reloaded, takes Blue back with the token the page
 kept; the desktop game, quit and started again with --join, takes Red back with the one kept in its
-rooms file. When the server stops, the page's bar says the connection is lost.
+rooms file. When the server stops, the window and the page's bar say they reconnect, then, a minute
+later, that the connection is lost.
 """
 import argparse
 import re
@@ -98,11 +99,14 @@ def main():
             games[-1].wait_window(30, rf"^Vantor \(room {code} RED\)")
             log("the desktop game, started again with --join, is Red again")
 
+            # Both try again by themselves for a minute before they give up.
             stop_process(server)
+            games[-1].wait_window(30, r"^Vantor - RECONNECTING, \d+ s$")
+            tab.ask("reconnecting")
             lost = tab.ask("lost")
             if lost["title"] != "Vantor":
                 raise Failure(f"after the connection was lost the tab's title is {lost['title']!r}")
-            games[-1].wait_window(30, "^Vantor$")
+            games[-1].wait_window(90, "^Vantor$")
             log(f"the server stopped: the bar says {lost['status']!r}, the window's caption is Vantor again")
             if lost["problems"]:
                 raise Failure("errors on the page: " + "; ".join(lost["problems"]))
