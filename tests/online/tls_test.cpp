@@ -3,7 +3,10 @@
 // renewed certificate without a restart.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -73,6 +76,7 @@ TEST(TlsTest, AClientTrustsOnlyItsAuthorityAndTheServerTakesARenewalWithoutARest
     options.tls_cert = files.path("cert.pem");
     options.tls_key = files.path("key.pem");
     options.rooms_per_address = options.creates_per_minute = 100;
+    options.upgrade_seconds = 2;
     LocalServer server(options);
     online::Address address = server.address();
     address.tls = true;
@@ -83,6 +87,16 @@ TEST(TlsTest, AClientTrustsOnlyItsAuthorityAndTheServerTakesARenewalWithoutARest
     EXPECT_TRUE(plays_with(address, files.path("first.ca.pem"), &why)) << why;
     online::Address plain = server.address();
     EXPECT_FALSE(plays_with(plain, files.path("first.ca.pem"), nullptr));
+
+    // A client that starts no handshake is closed at the upgrade's deadline, as a slow upgrade is.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{AF_INET, htons(static_cast<uint16_t>(std::stoi(address.port))), {htonl(INADDR_LOOPBACK)}, {}};
+    timeval wait{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    char byte = 0;
+    EXPECT_EQ(recv(fd, &byte, 1, 0), 0) << "not closed within 10 s";
+    close(fd);
 
     // The files are looked at on an accept, every few seconds at most: connections until it says so.
     auto connects_until = [&](const std::string& line, const std::string& authority) {
