@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <unordered_map>
@@ -102,6 +103,12 @@ private:
         auto context = std::make_shared<net::ssl::context>(net::ssl::context::tls_server);
         context->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
                              net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1);
+        for (const std::string& file : {cert_, key_}) {
+            if (!std::ifstream(file)) {
+                *why = "cannot read " + file;
+                return nullptr;
+            }
+        }
         beast::error_code ec;
         context->use_certificate_chain_file(cert_, ec);
         if (ec) {

@@ -115,6 +115,9 @@ int main(int argc, char** argv) {
 
     namespace fs = std::filesystem;
     std::error_code ec;
+    // The certificate's files are named from where the server was started, and read again later.
+    if (!options.tls_cert.empty()) options.tls_cert = fs::absolute(options.tls_cert, ec).string();
+    if (!options.tls_key.empty()) options.tls_key = fs::absolute(options.tls_key, ec).string();
     std::string pattern = (fs::temp_directory_path(ec) / "vantor-server-XXXXXX").string();
     if (ec || !mkdtemp(pattern.data()) || chdir(pattern.c_str()) != 0) {
         std::fprintf(stderr, "vantor-server: cannot make an empty working folder\n");
