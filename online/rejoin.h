@@ -22,8 +22,6 @@ public:
     bool over(int64_t now) const { return now >= lost_at_ + kGiveUp; }
     // Whole seconds until it gives up, rounded up.
     int seconds_left(int64_t now) const;
-    // When the next try is due.
-    int64_t next() const { return next_; }
 
 private:
     int64_t lost_at_ = 0;

@@ -71,8 +71,6 @@ public:
     void rejoin_now() {
         if (rejoining_) rejoin_.hurry();
     }
-    // When the next try is due, by the session's clock, in ms from now; the front wakes the pump then.
-    int64_t next_try_in() const { return rejoin_.next() - now(); }
     // The connection is gone for good and everything that came before has been pumped; why, in a
     // player's words.
     bool lost() const { return lost_; }
