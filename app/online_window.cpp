@@ -3,10 +3,13 @@
 // stopped; paints are the window's. A lost connection shows a line on the local title screen, and
 // the window goes on as a game of its own. The token of every room joined is kept, so that joining it
 // again takes the same side: in the rooms file on the desktop, by the page in the browser build.
+// A dropped connection is tried again by the session for a minute; meanwhile the game stands still and
+// the caption (and the page's bar) says RECONNECTING with the seconds left.
 #include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/app.h"
 #include "app/palette.h"
@@ -35,6 +38,12 @@ EM_JS(void, tell_page_roster, (const char* players, int watchers), {
 #endif
 
 namespace {
+
+// Wakes the loop while a dropped connection is tried again: the tries and the seconds shown.
+constexpr uint32_t kRejoinTimer = 2;
+constexpr uint32_t kRejoinTick = 250;
+// The page asks for a try at once when it comes back to the foreground.
+bool rejoin_asked = false;
 
 std::string colour_of(const online::Session& session) {
     if (session.watching()) return "WATCHING";
@@ -137,6 +146,54 @@ void go_local(const std::string& reason) {
     inittimer();
 }
 
+// While the session tries to get its connection back: the caption says so, with the seconds left.
+void show_rejoining(plat::Window* window, const online::Session& session) {
+    int left = session.seconds_left();
+    std::string caption = "Vantor - RECONNECTING, " + std::to_string(left) + " s";
+    plat::set_window_caption(window, caption.c_str());
+#ifdef __EMSCRIPTEN__
+    tell_page("reconnecting", online::show_code(session.code()).c_str(), colour_of(session).c_str(), "",
+              std::to_string(left).c_str());
+#endif
+}
+
+// What the connection brought, played into the game; false once it is gone for good.
+bool take_news(plat::Window* window, online::Session& session, const online::Address& address, bool asked_to_play,
+               bool* was_mine) {
+    bool was_welcomed = session.welcomed(), was_rejoining = session.rejoining();
+    uint32_t snapshots = session.snapshots(), rosters = session.rosters();
+    if (std::exchange(rejoin_asked, false)) session.rejoin_now();
+    session.pump();
+    if (session.welcomed() && !was_welcomed) {
+        onlinewelcome(session, address, asked_to_play);
+        remember_room(session, address);
+    }
+    if (session.rosters() != rosters) tell_roster(session);
+    if (session.lost()) {
+        plat::kill_timer(window, kRejoinTimer);
+        go_local(session.reason());
+        return false;
+    }
+    if (session.rejoining()) {
+        if (!was_rejoining) {
+            std::fprintf(stderr, "vantor: the connection dropped, trying again: %s\n", session.reason().c_str());
+            plat::set_timer(window, kRejoinTimer, kRejoinTick);
+        }
+        show_rejoining(window, session);
+        return true;
+    }
+    if (was_rejoining) {
+        plat::kill_timer(window, kRejoinTimer);
+#ifdef __EMSCRIPTEN__
+        remember_room(session, address);  // the page's bar shows the room again
+#endif
+    }
+    // The room's picture came without this window's room and colour: add them.
+    if (session.snapshots() != snapshots) show_online();
+    tell_turn(session, was_mine);
+    return true;
+}
+
 }  // namespace
 
 std::string invitation(const online::Session& session, const online::Address& server) {
@@ -175,6 +232,14 @@ void onlinewelcome(const online::Session& session, const online::Address& server
     show_online();
 }
 
+#ifdef __EMSCRIPTEN__
+// The page calls it when the tab comes back to the foreground: phones close sockets in the background.
+extern "C" EMSCRIPTEN_KEEPALIVE void vantor_rejoin_now() {
+    rejoin_asked = true;
+    plat::wake(hwnd);
+}
+#endif
+
 int playonline(const char* server, const char* code, const char* token, bool watch, bool open) {
     online::Address address;
     std::string why;
@@ -204,25 +269,14 @@ int playonline(const char* server, const char* code, const char* token, bool wat
             continue;
         }
         switch (msg.message) {
-            case plat::WM_WAKE: {
-                bool was_welcomed = session->welcomed();
-                uint32_t snapshots = session->snapshots(), rosters = session->rosters();
-                session->pump();
-                if (session->welcomed() && !was_welcomed) {
-                    onlinewelcome(*session, address, code != nullptr && !watch);
-                    remember_room(*session, address);
-                }
-                if (session->rosters() != rosters) tell_roster(*session);
-                if (session->lost()) {
-                    go_local(session->reason());
-                    session.reset();
-                } else {
-                    // The room's picture came without this window's room and colour: add them.
-                    if (session->snapshots() != snapshots) show_online();
-                    tell_turn(*session, &was_mine);
-                }
+            case plat::WM_TIMER:
+                // Fast play set the window's clock going again: the room's frames stay the only clock.
+                if (msg.wParam == TIMER_ID) plat::kill_timer(window, TIMER_ID);
+                if (msg.wParam != kRejoinTimer) break;
+                [[fallthrough]];
+            case plat::WM_WAKE:
+                if (!take_news(window, *session, address, code != nullptr && !watch, &was_mine)) session.reset();
                 break;
-            }
             case plat::WM_LBUTTONDOWN:
             case plat::WM_LBUTTONUP:
                 if (session->playing() && !session->watching())
@@ -232,10 +286,6 @@ int playonline(const char* server, const char* code, const char* token, bool wat
                 // Fast play is the room's: the leader's key goes to the room, whose frame brings it back.
                 if (online::fast_key(msg.wParam) && session->playing() && !session->watching())
                     session->send_input(msg.message, msg.wParam, msg.lParam);
-                break;
-            case plat::WM_TIMER:
-                // Fast play set the window's clock going again: the room's frames stay the only clock.
-                plat::kill_timer(window, TIMER_ID);
                 break;
             case plat::WM_PAINT:
             case plat::WM_DESTROY:

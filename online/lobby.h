@@ -65,6 +65,10 @@ struct ServerOptions {
     // Who may read GET /metrics: an address, or "any". Empty: the loopback alone when a site is served,
     // anyone otherwise.
     std::string metrics_from;
+    // PEM files: with both, the port speaks https:// and wss:// only. The front reads them again when
+    // they change on disk.
+    std::string tls_cert;
+    std::string tls_key;
 };
 
 // Whether the front answers GET /metrics from the address (no port), by options.metrics_from.

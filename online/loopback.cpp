@@ -64,7 +64,7 @@ namespace {}  // namespace
 class LoopTransport : public Transport {
 public:
     LoopTransport(Loopback& loop, const std::string& address, const std::vector<uint8_t>& hello)
-        : loop_(loop), end_(*this) {
+        : loop_(loop), end_(*this), address_(address) {
         id_ = loop.lobby().connect(&end_, address, address + ":session", loop.now());
         loop.transports_.insert(this);
         send(hello);
@@ -82,6 +82,13 @@ public:
         inbox.fail("closed");
         loop_.lobby().gone(id_, "it closed the connection", loop_.now());
     }
+    // The network between them breaks: each end hears of it as of a broken connection.
+    void cut() {
+        if (closed_) return;
+        end_.drop();
+        loop_.lobby().gone(id_, "the connection broke", loop_.now());
+    }
+    const std::string& address() const { return address_; }
     void flush() {
         std::deque<std::vector<uint8_t>> out;
         out.swap(outbox_);
@@ -113,6 +120,7 @@ private:
     };
     Loopback& loop_;
     End end_;
+    std::string address_;
     uint64_t id_ = 0;
     bool closed_ = false;
     std::deque<std::vector<uint8_t>> outbox_;
@@ -127,6 +135,11 @@ void Loopback::run_for(Millis ms) {
     Millis end = now_ + ms;
     for (Millis next = lobby_.advance(now_); next <= end; next = lobby_.advance(now_)) now_ = std::max(now_, next);
     now_ = end;
+}
+
+void Loopback::cut(const std::string& address) {
+    for (LoopTransport* t : transports_)
+        if (t->address() == address) t->cut();
 }
 
 std::unique_ptr<LoopConnection> Loopback::connect(const std::string& address) {

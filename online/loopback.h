@@ -64,6 +64,8 @@ public:
     std::unique_ptr<LoopConnection> connect(const std::string& address = "127.0.0.1");
     // A session's transport from the address, which sends the hello at once.
     std::unique_ptr<Transport> open(std::vector<uint8_t> hello, const std::string& address = "127.0.0.1");
+    // The sessions' connections from the address break, as a phone's do when it changes networks.
+    void cut(const std::string& address);
 
 private:
     friend class LoopConnection;

@@ -6,13 +6,18 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -56,8 +61,78 @@ struct Meter {
 };
 
 using Stream = beast::basic_stream<tcp, net::any_io_executor, Meter>;
+using TlsStream = beast::ssl_stream<Stream>;
+
+// How often, at most, the certificate's files are looked at for a change: on an accept, so that an
+// idle server does nothing.
+constexpr Millis kTlsCheck = 2000;
 
 }  // namespace
+
+// The certificate and key, read again when either file changes on disk (a renewal) for the
+// connections that come after; a file that cannot be read keeps the old ones.
+class TlsFiles {
+public:
+    TlsFiles(std::string cert, std::string key) : cert_(std::move(cert)), key_(std::move(key)) {}
+    bool load(std::string* why) {
+        stamp_ = stamp();
+        context_ = make(why);
+        return context_ != nullptr;
+    }
+    // The context for a new connection; each SSL object holds its own reference to the one it was made from.
+    net::ssl::context& context(Millis now, const std::function<void(const std::string&)>& log) {
+        if (now < checked_ + kTlsCheck) return *context_;
+        checked_ = now;
+        std::string seen = stamp();
+        if (seen == stamp_) return *context_;
+        stamp_ = seen;
+        std::string why;
+        if (auto fresh = make(&why)) {
+            context_ = std::move(fresh);
+            log("tls: read the certificate " + cert_ + " again");
+        } else {
+            log("tls: keeping the certificate in use: " + why);
+        }
+        return *context_;
+    }
+
+private:
+    std::string stamp() const {
+        std::error_code a, b;
+        auto c = std::filesystem::last_write_time(cert_, a).time_since_epoch().count();
+        auto k = std::filesystem::last_write_time(key_, b).time_since_epoch().count();
+        return std::to_string(a ? 0 : c) + "/" + std::to_string(b ? 0 : k);
+    }
+    std::shared_ptr<net::ssl::context> make(std::string* why) const {
+        auto context = std::make_shared<net::ssl::context>(net::ssl::context::tls_server);
+        context->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                             net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1);
+        for (const std::string& file : {cert_, key_}) {
+            if (!std::ifstream(file)) {
+                *why = "cannot read " + file;
+                return nullptr;
+            }
+        }
+        beast::error_code ec;
+        context->use_certificate_chain_file(cert_, ec);
+        if (ec) {
+            *why = "cannot use the certificate " + cert_ + ": " + ec.message();
+            return nullptr;
+        }
+        // Also refuses a key that is not the certificate's, as between the two writes of a renewal.
+        context->use_private_key_file(key_, net::ssl::context::pem, ec);
+        if (ec) {
+            *why = "cannot use the key " + key_ + ": " + ec.message();
+            return nullptr;
+        }
+        return context;
+    }
+
+    std::string cert_, key_;
+    std::string stamp_;
+    Millis checked_ = 0;
+    std::shared_ptr<net::ssl::context> context_;
+};
 
 struct ServerCore {
     ServerCore(ServerOptions o, GameHooks hooks)
@@ -75,6 +150,8 @@ struct ServerCore {
     Millis now() const { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - epoch).count(); }
     void accept();
     void admit(tcp::socket socket);
+    template <typename Next>
+    void serve(Next stream, std::string address);
     void wake();
     void publish() {
         std::lock_guard<std::mutex> hold(metrics_lock);
@@ -100,6 +177,7 @@ struct ServerCore {
     std::atomic<uint16_t> port{0};
     mutable std::mutex metrics_lock;
     Metrics published;
+    std::unique_ptr<TlsFiles> tls;  // none: plain ws:// and http://
 };
 
 namespace {
@@ -127,11 +205,13 @@ private:
     std::string address_;
 };
 
-// One WebSocket connection: what it sends goes to the lobby as it comes; a queue of what goes out.
-class Peer : public Link, public std::enable_shared_from_this<Peer> {
+// One WebSocket connection, over TCP or TLS: what it sends goes to the lobby as it comes; a queue of
+// what goes out.
+template <typename Next>
+class Peer : public Link, public std::enable_shared_from_this<Peer<Next>> {
 public:
-    Peer(ServerCore& s, tcp::socket socket, Slot slot, std::string where)
-        : s_(s), slot_(std::move(slot)), where_(std::move(where)), ws_(Meter{}, std::move(socket)) {}
+    Peer(ServerCore& s, Next next, Slot slot, std::string where)
+        : s_(s), slot_(std::move(slot)), where_(std::move(where)), ws_(std::move(next)) {}
     ~Peer() override {
         if (!forgotten_) s_.lobby.gone(id_, "the connection broke", s_.now());
         if (most_ > 64 * 1024) s_.trim = true;
@@ -147,7 +227,7 @@ public:
         ws_.set_option(timeout);
         ws_.read_message_max(kMaxMessage);
         ws_.binary(true);
-        std::weak_ptr<Peer> weak = weak_from_this();
+        std::weak_ptr<Peer> weak = this->weak_from_this();
         beast::get_lowest_layer(ws_).rate_policy().over = [weak, ex = ws_.get_executor()] {
             net::post(ex, [weak] {
                 if (auto p = weak.lock())
@@ -158,7 +238,7 @@ public:
             if (!forgotten_) s_.lobby.frame(id_, s_.now());
         });
         head_ = head;
-        ws_.async_accept(net::buffer(head_), [self = shared_from_this()](beast::error_code ec) {
+        ws_.async_accept(net::buffer(head_), [self = this->shared_from_this()](beast::error_code ec) {
             self->head_.clear();
             self->head_.shrink_to_fit();
             if (ec) return self->close_socket();
@@ -193,7 +273,7 @@ private:
         close_socket();
     }
     void read() {
-        ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, size_t) { self->on_read(ec); });
+        ws_.async_read(buffer_, [self = this->shared_from_this()](beast::error_code ec, size_t) { self->on_read(ec); });
     }
     void on_read(beast::error_code ec) {
         if (forgotten_) return;
@@ -210,7 +290,7 @@ private:
     void write() {
         writing_ = true;
         ws_.async_write(net::buffer(*queue_.front()),
-                        [self = shared_from_this()](beast::error_code ec, size_t n) { self->on_write(ec, n); });
+                        [self = this->shared_from_this()](beast::error_code ec, size_t n) { self->on_write(ec, n); });
     }
     void on_write(beast::error_code ec, size_t n) {
         writing_ = false;
@@ -249,7 +329,7 @@ private:
     ServerCore& s_;
     Slot slot_;
     std::string where_;
-    websocket::stream<Stream> ws_;
+    websocket::stream<Next> ws_;
     std::string head_;
     uint64_t id_ = 0;
     bool forgotten_ = true;  // the lobby does not know it, or no longer
@@ -261,21 +341,33 @@ private:
     bool closing_ = false;
 };
 
-// One HTTP request, which must come whole within the upgrade deadline: a WebSocket upgrade goes on
-// as a Peer; GET /metrics and GET /rooms are answered, and the site's files when there is a site; the
-// rest not. A request too long or malformed for the parser is answered 400.
-class Request : public std::enable_shared_from_this<Request> {
+// One HTTP request, which must come whole within the upgrade deadline, TLS handshake included: a
+// WebSocket upgrade goes on as a Peer; GET /metrics and GET /rooms are answered, and the site's files
+// when there is a site; the rest not. A request too long or malformed for the parser is answered 400.
+template <typename Next>
+class Request : public std::enable_shared_from_this<Request<Next>> {
 public:
-    Request(ServerCore& s, tcp::socket socket, Slot slot) : s_(s), slot_(std::move(slot)), stream_(std::move(socket)) {}
+    Request(ServerCore& s, Next stream, Slot slot) : s_(s), slot_(std::move(slot)), stream_(std::move(stream)) {}
 
-    void read() {
-        parser_.header_limit(8 * 1024);
-        stream_.expires_after(std::chrono::seconds(s_.options.upgrade_seconds));
-        http::async_read(stream_, buffer_, parser_,
-                         [self = shared_from_this()](beast::error_code ec, size_t) { self->on_read(ec); });
+    void start() {
+        beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(s_.options.upgrade_seconds));
+        if constexpr (std::is_same_v<Next, TlsStream>) {
+            stream_.async_handshake(net::ssl::stream_base::server,
+                                    [self = this->shared_from_this()](beast::error_code ec) {
+                                        if (!ec) self->read();
+                                    });
+        } else {
+            read();
+        }
     }
 
 private:
+    void read() {
+        parser_.header_limit(8 * 1024);
+        http::async_read(stream_, buffer_, parser_,
+                         [self = this->shared_from_this()](beast::error_code ec, size_t) { self->on_read(ec); });
+    }
+
     void on_read(beast::error_code ec) {
         if (ec == http::error::end_of_stream || ec == http::error::partial_message) return;
         if (ec && ec.category() == beast::http::make_error_code(http::error::bad_target).category())
@@ -350,13 +442,13 @@ private:
         // How the page tells this server from a static host, without asking for a file that may be missing.
         response->set("X-Vantor-Server", "rooms");
         // The program on a slow phone's connection takes a while; one that takes no bytes at all goes.
-        stream_.expires_after(kSendTime);
+        beast::get_lowest_layer(stream_).expires_after(kSendTime);
         // A HEAD's answer has the headers of a GET's and no body.
         auto serializer = std::make_shared<http::response_serializer<typename Response::body_type>>(*response);
         if (head_) serializer->split(true);
-        auto done = [self = shared_from_this(), response, serializer](beast::error_code, size_t) {
+        auto done = [self = this->shared_from_this(), response, serializer](beast::error_code, size_t) {
             beast::error_code ignored;
-            self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            beast::get_lowest_layer(self->stream_).socket().shutdown(tcp::socket::shutdown_send, ignored);
         };
         if (head_) http::async_write_header(stream_, *serializer, std::move(done));
         else http::async_write(stream_, *serializer, std::move(done));
@@ -369,16 +461,16 @@ private:
         auto rest = buffer_.cdata();
         std::string bytes = head.str() + std::string(static_cast<const char*>(rest.data()), rest.size());
         beast::error_code ec;
-        tcp::endpoint end = stream_.socket().remote_endpoint(ec);
+        tcp::endpoint end = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
         std::string where = ec ? "?" : end.address().to_string() + ":" + std::to_string(end.port());
-        stream_.expires_never();
-        auto peer = std::make_shared<Peer>(s_, stream_.release_socket(), std::move(slot_), where);
+        beast::get_lowest_layer(stream_).expires_never();
+        auto peer = std::make_shared<Peer<Next>>(s_, std::move(stream_), std::move(slot_), where);
         peer->start(bytes);
     }
 
     ServerCore& s_;
     Slot slot_;
-    beast::tcp_stream stream_;
+    Next stream_;
     beast::flat_buffer buffer_;
     http::request_parser<http::empty_body> parser_;
     unsigned version_ = 11;
@@ -417,7 +509,13 @@ void ServerCore::admit(tcp::socket socket) {
         socket.close(ec);
         return;
     }
-    std::make_shared<Request>(*this, std::move(socket), Slot(*this, address))->read();
+    if (tls) serve(TlsStream(Stream(std::move(socket)), tls->context(now(), options.log)), address);
+    else serve(Stream(std::move(socket)), address);
+}
+
+template <typename Next>
+void ServerCore::serve(Next stream, std::string address) {
+    std::make_shared<Request<Next>>(*this, std::move(stream), Slot(*this, std::move(address)))->start();
 }
 
 // Runs what the lobby has due, and sets the clock for its next call.
@@ -454,6 +552,14 @@ bool Server::listen(std::string* why) {
     if (!impl_->options.site.empty() && !impl_->site) {
         if (why) *why = "the site " + impl_->options.site + " is not a folder";
         return false;
+    }
+    if (!impl_->options.tls_cert.empty() || !impl_->options.tls_key.empty()) {
+        impl_->tls = std::make_unique<TlsFiles>(impl_->options.tls_cert, impl_->options.tls_key);
+        std::string reason;
+        if (!impl_->tls->load(&reason)) {
+            if (why) *why = reason;
+            return false;
+        }
     }
     beast::error_code ec;
     net::ip::address address = net::ip::make_address(impl_->options.bind, ec);

@@ -2,6 +2,7 @@
 // arrives into the game.
 #include "online/session.h"
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 
@@ -17,9 +18,13 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
         return false;
     };
     std::string rest = text;
-    if (rest.rfind("wss://", 0) == 0) return refuse("wss:// is not spoken here: connect through ws://");
-    if (rest.rfind("ws://", 0) == 0) rest = rest.substr(5);
     Address a;
+    if (rest.rfind("wss://", 0) == 0) {
+        a.tls = true;
+        rest = rest.substr(6);
+    } else if (rest.rfind("ws://", 0) == 0) {
+        rest = rest.substr(5);
+    }
     size_t slash = rest.find('/');
     if (slash != std::string::npos) {
         a.path = rest.substr(slash);
@@ -40,7 +45,7 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
         if (a.host.find(':') != std::string::npos) return refuse("an IPv6 address goes in brackets: " + text);
     }
     if (a.host.empty()) return refuse("no host in " + text);
-    if (port.empty()) port = "80";
+    if (port.empty()) port = a.tls ? "443" : "80";
     if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) == 0 ||
         std::stoi(port) > 65535)
         return refuse("not a port: " + port);
@@ -51,7 +56,7 @@ bool parse_address(const std::string& text, Address* address, std::string* why) 
 
 std::string show_address(const Address& address) {
     bool v6 = address.host.find(':') != std::string::npos;
-    return (v6 ? "[" + address.host + "]" : address.host) + ":" + address.port;
+    return (address.tls ? "wss://" : "") + (v6 ? "[" + address.host + "]" : address.host) + ":" + address.port;
 }
 
 void Inbox::put(ToClient message) {
@@ -91,44 +96,94 @@ Address to_room(Address server, const std::string& room) {
     return server;
 }
 
+// The room's path part for a join: its code without the dash.
+std::string room_name(RoomCode code) {
+    std::string name = show_code(code);
+    name.erase(4, 1);
+    return name;
+}
+
+// A rejoin goes to the room's path, which a Join's hello names.
+Session::Reopen reopen_at(const Address& server, Wake wake) {
+    return [server, wake](RoomCode code, std::vector<uint8_t> hello) {
+        return open_transport(to_room(server, room_name(code)), std::move(hello), wake);
+    };
+}
+
 }  // namespace
 
 std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver deliver, Wake wake, bool open) {
-    return over(open_transport(to_room(server, "new"), encode(ClientCreate{kProtocolVersion, open}), std::move(wake)),
-                std::move(deliver));
+    auto session =
+        over(open_transport(to_room(server, "new"), encode(ClientCreate{kProtocolVersion, open}), wake), std::move(deliver));
+    session->rejoin_by(reopen_at(server, wake));
+    return session;
 }
 
 std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, const Token& token,
                                        replay::Deliver deliver, Wake wake) {
-    std::string name = show_code(code);
-    name.erase(4, 1);
-    return over(open_transport(to_room(server, name), encode(ClientJoin{kProtocolVersion, code, token}), std::move(wake)),
-                std::move(deliver));
+    auto session =
+        over(open_transport(to_room(server, room_name(code)), encode(ClientJoin{kProtocolVersion, code, token}), wake),
+             std::move(deliver));
+    session->rejoin_by(reopen_at(server, wake));
+    return session;
+}
+
+void Session::rejoin_by(Reopen reopen, Clock clock) {
+    reopen_ = std::move(reopen);
+    clock_ = std::move(clock);
+}
+
+int64_t Session::now() const {
+    if (clock_) return clock_();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 std::unique_ptr<Session> Session::watch(const Address& server, RoomCode code, replay::Deliver deliver, Wake wake) {
-    std::string name = show_code(code);
-    name.erase(4, 1);
-    return over(open_transport(to_room(server, name), encode(ClientWatch{kProtocolVersion, code}), std::move(wake)),
-                std::move(deliver));
+    auto session = over(open_transport(to_room(server, room_name(code)), encode(ClientWatch{kProtocolVersion, code}), wake),
+                        std::move(deliver));
+    session->rejoin_by(reopen_at(server, wake));
+    return session;
 }
 
 void Session::pump() {
     if (lost_) return;
     std::deque<ToClient> arrived;
     std::string why;
-    bool closed = net_->inbox.take(&arrived, &why);
+    bool closed = net_ && net_->inbox.take(&arrived, &why);
     for (const ToClient& message : arrived) {
         if (lost_) return;
         apply(message);
     }
     // A refusal's reason says more than the closing that follows it.
-    if (closed && !lost_) lose(reason_.empty() ? why : reason_);
+    if (closed && !lost_) dropped(reason_.empty() ? why : reason_);
+    if (rejoining_) try_again();
+}
+
+// A connection that drops with no refusal, once welcomed, is tried again; anything else is the end.
+void Session::dropped(const std::string& why) {
+    net_.reset();
+    if (!welcomed_ || !reopen_ || !reason_.empty()) return lose(why);
+    if (!rejoining_) {
+        rejoining_ = true;
+        rejoin_.start(now());
+    }
+    dropped_why_ = why;
+}
+
+void Session::try_again() {
+    int64_t at = now();
+    if (rejoin_.over(at)) return lose("no connection for a minute: " + dropped_why_);
+    if (net_ || !rejoin_.due(at, static_cast<uint32_t>(random_()))) return;
+    // A watcher has no seat to take back: it watches again.
+    net_ = reopen_(code_, watching_ ? encode(ClientWatch{kProtocolVersion, code_})
+                                    : encode(ClientJoin{kProtocolVersion, code_, token_}));
 }
 
 void Session::apply(const ToClient& message) {
     if (const auto* welcome = std::get_if<ServerWelcome>(&message)) {
         welcomed_ = true;
+        rejoining_ = false;
         code_ = welcome->code;
         side_ = welcome->side;
         creator_ = welcome->creator;
@@ -173,13 +228,14 @@ void Session::send_input(uint32_t message, uint32_t wParam, int32_t lParam) {
     bool player =
         to_input(message, wParam, lParam, 0, 0, &m.input) &&
         (m.input.kind == InputKind::kPress || m.input.kind == InputKind::kRelease || m.input.kind == InputKind::kKey);
-    if (player) net_->send(encode(m));
+    if (player && net_ && !rejoining_) net_->send(encode(m));
 }
 
 void Session::lose(const std::string& why) {
     lost_ = true;
+    rejoining_ = false;
     reason_ = why;
-    net_->close();
+    if (net_) net_->close();
 }
 
 }  // namespace online

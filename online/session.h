@@ -3,16 +3,20 @@
 // into the running game, the thread's current one, and reports its hashes. The game's own clicks go
 // to the server through send_input, never straight into the game: the server's frames bring back the
 // ones the room takes. Nothing here blocks the game's thread, and a lost connection never hangs it.
+// A connection that drops once welcomed is opened again by itself, with the seat's token, for a
+// minute (rejoin.h); the seat is the computer's meanwhile, and the first snapshot puts the game back.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "online/protocol.h"
+#include "online/rejoin.h"
 #include "online/transport.h"
 #include "replay/playback.h"
 
@@ -38,6 +42,12 @@ public:
                                           Wake wake = {});
     // Over a transport already open, which has sent its hello (a Create or a Join): the loopback's.
     static std::unique_ptr<Session> over(std::unique_ptr<Transport> transport, replay::Deliver deliver);
+    // Opens a connection to the room again, sending that hello (a Join): how the session rejoins.
+    using Reopen = std::function<std::unique_ptr<Transport>(RoomCode room, std::vector<uint8_t> hello)>;
+    // Milliseconds on a steady clock: the real one unless a test gives its own.
+    using Clock = std::function<int64_t()>;
+    // For a session made over(): how it rejoins, and by which clock. create and join set their own.
+    void rejoin_by(Reopen reopen, Clock clock = {});
     // Closes the connection at once, without waiting for the server.
     ~Session();
     Session(const Session&) = delete;
@@ -68,14 +78,26 @@ public:
     uint32_t tick() const { return tick_; }
     // Snapshots restored: the first, and one for each time the server found the game had drifted.
     uint32_t snapshots() const { return snapshots_; }
-    // The connection is gone and everything that came before has been pumped; why, in a player's words.
+    // The connection dropped and the session is trying to get it back: no frames, no inputs sent.
+    bool rejoining() const { return rejoining_; }
+    int seconds_left() const { return rejoin_.seconds_left(now()); }
+    // Try again at the next pump, as when the page comes back to the foreground.
+    void rejoin_now() {
+        if (rejoining_) rejoin_.hurry();
+    }
+    // The connection is gone for good and everything that came before has been pumped; why, in a
+    // player's words.
     bool lost() const { return lost_; }
-    const std::string& reason() const { return reason_; }
+    // While rejoining: why the connection dropped.
+    const std::string& reason() const { return rejoining_ ? dropped_why_ : reason_; }
 
 private:
     Session(std::unique_ptr<Transport> transport, replay::Deliver deliver);
     void apply(const ToClient& message);
     void lose(const std::string& why);
+    void dropped(const std::string& why);
+    void try_again();
+    int64_t now() const;
 
     std::unique_ptr<Transport> net_;
     replay::Deliver deliver_;
@@ -100,6 +122,12 @@ private:
     };
     static constexpr size_t kKeptDigests = 8;
     std::array<Digest, kKeptDigests> digests_{};
+    Reopen reopen_;
+    Clock clock_;
+    bool rejoining_ = false;
+    Rejoin rejoin_;
+    std::string dropped_why_;  // why the connection dropped, for when it is given up
+    std::mt19937 random_{std::random_device{}()};
 };
 
 }  // namespace online

@@ -16,14 +16,17 @@
 
 namespace online {
 
-// Where a server is: "ws://HOST:PORT[/PATH]" or "HOST:PORT"; an IPv6 host in brackets.
+// Where a server is: "ws://HOST:PORT[/PATH]", "wss://HOST:PORT[/PATH]" or "HOST:PORT" (ws); an IPv6
+// host in brackets. The port is 80 for ws and 443 for wss when not given.
 struct Address {
     std::string host;
     std::string port;
     std::string path = "/";
+    bool tls = false;  // wss://: the server's certificate is checked against the system's store
 };
 bool parse_address(const std::string& text, Address* address, std::string* why);
-// "HOST:PORT", an IPv6 host in brackets: how a player names the server after a room's code.
+// "HOST:PORT", or "wss://HOST:PORT" over TLS, an IPv6 host in brackets: how a player names the server
+// after a room's code, and what parse_address reads back.
 std::string show_address(const Address& address);
 
 // Rung whenever something arrives or the connection is lost, from whatever thread the transport's
@@ -60,7 +63,8 @@ public:
 };
 
 // Connects to the address, path included, and sends hello once the connection is open. A message that
-// does not decode, or is not binary, ends the connection.
+// does not decode, or is not binary, ends the connection; so does a wss:// server whose certificate
+// the system's store (or SSL_CERT_FILE) does not vouch for, for the address's host.
 std::unique_ptr<Transport> open_transport(const Address& address, std::vector<uint8_t> hello, Wake wake);
 
 // A plain HTTP GET of the target from the server, on the calling thread, within a few seconds: true

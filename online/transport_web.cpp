@@ -15,7 +15,7 @@ class WebTransport : public Transport {
 public:
     WebTransport(const Address& address, std::vector<uint8_t> hello, Wake wake)
         : hello_(std::move(hello)), wake_(std::move(wake)) {
-        std::string url = "ws://" + show_address(address) + address.path;
+        std::string url = (address.tls ? "" : "ws://") + show_address(address) + address.path;
         EmscriptenWebSocketCreateAttributes attributes;
         emscripten_websocket_init_create_attributes(&attributes);
         attributes.url = url.c_str();

@@ -1,7 +1,7 @@
 // Fuzz target for the messages of online play. Both decoders take every input. Whatever one accepts
-// must encode back to exactly the same bytes, since every message has one way to be written; a frame
-// the client's decoder accepts is then played into a headless game as a client plays it, its inputs
-// and a tick, from the title screen and from a game in play. Aborts when the bytes do not come back.
+// must encode back to exactly the same bytes, since every message but an old create has one way to be
+// written; a frame the client's decoder accepts is then played into a headless game as a client plays
+// it, its inputs and a tick, from the title screen and from a game in play. Aborts when the bytes do not come back.
 #include <cstdint>
 #include <cstdlib>
 #include <variant>
@@ -36,8 +36,10 @@ void click(int x, int y) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> bytes(data, data + size);
+    // The one message with two ways: the create of a client of before open rooms has no open byte.
+    bool old_create = size == online::ClientCreate::kOldSize && data[0] == 0x01;
     if (std::optional<online::ToServer> m = online::decode_to_server(data, size))
-        if (encode_any(*m) != bytes) std::abort();
+        if (encode_any(*m) != bytes && !old_create) std::abort();
     std::optional<online::ToClient> m = online::decode_to_client(data, size);
     if (!m) return 0;
     if (encode_any(*m) != bytes) std::abort();

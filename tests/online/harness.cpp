@@ -113,6 +113,12 @@ void Player::create(online::Loopback& loop, const std::string& address) {
     session_ = online::Session::over(loop.open(online::encode(online::ClientCreate{}), address), hooks().deliver);
 }
 
+void Player::rejoin_over(online::Loopback& loop, const std::string& address) {
+    session_->rejoin_by(
+        [&loop, address](online::RoomCode, std::vector<uint8_t> hello) { return loop.open(hello, address); },
+        [&loop] { return loop.now(); });
+}
+
 void Player::join(online::Loopback& loop, online::RoomCode code, const online::Token& token,
                   const std::string& address) {
     session_ = online::Session::over(

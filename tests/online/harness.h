@@ -77,6 +77,9 @@ public:
     void join(online::Loopback& loop, online::RoomCode code, const online::Token& token = {},
               const std::string& address = "127.0.0.1");
     void watch(online::Loopback& loop, online::RoomCode code);
+    // The session rejoins over the loopback from the address, by the loopback's clock, when its
+    // connection drops.
+    void rejoin_over(online::Loopback& loop, const std::string& address);
     // The connection closes abruptly, as when the program is killed.
     void drop() { session_.reset(); }
     void pump();

@@ -12,6 +12,7 @@
 #include "app/app.h"
 #include "harness.h"
 #include "model/globals.h"
+#include "online/rejoin.h"
 #include "platform/null.h"
 #include "platform/window.h"
 #include "replay/file.h"
@@ -461,6 +462,80 @@ TEST(LogTest, AWriterThatBlocksHoldsNoOneUp) {
     EXPECT_NE(written.back().find(" lines lost: the log was not read fast enough"), std::string::npos);
     EXPECT_GT(lost, 0u);
     EXPECT_EQ(lines + lost, 3 * online::AsyncWriter::kQueued);
+}
+
+// The schedule of a dropped connection's tries, at both ends of the random draws.
+TEST(RejoinTest, TriesFromHalfASecondToFiveWithJitterForAMinute) {
+    for (uint32_t random : {0u, ~0u}) {
+        online::Rejoin rejoin;
+        rejoin.start(1000);
+        EXPECT_FALSE(rejoin.due(1499, random));
+        std::vector<int64_t> tries;
+        for (int64_t now = 1000; now <= 70'000; now += 10)
+            if (rejoin.due(now, random)) tries.push_back(now - 1000);
+        ASSERT_GE(tries.size(), 12u);
+        EXPECT_EQ(tries[0], 500);
+        for (size_t i = 1; i < tries.size(); i++) {
+            int64_t wait = tries[i] - tries[i - 1];
+            EXPECT_GE(wait, random ? tries[i - 1] - (i > 1 ? tries[i - 2] : 0) : 500) << i;
+            EXPECT_LE(wait, online::Rejoin::kLongestWait) << i;
+        }
+        EXPECT_LT(tries.back(), 60'000);
+        EXPECT_EQ(tries.back() - tries[tries.size() - 2], 5000) << "the longest wait is reached";
+        EXPECT_TRUE(rejoin.over(61'000));
+        EXPECT_EQ(rejoin.seconds_left(1001), 60);
+    }
+    online::Rejoin rejoin;
+    rejoin.start(0);
+    ASSERT_TRUE(rejoin.due(500, 0));
+    EXPECT_FALSE(rejoin.due(600, 0));
+    rejoin.hurry();
+    EXPECT_TRUE(rejoin.due(600, 0)) << "back in the foreground, a try at once";
+}
+
+// The players whose connections the network cuts mid-game are back in their seats by themselves,
+// their games the room's again; one that cannot get back tries for a minute, then gives up.
+TEST_F(LobbyTest, CutConnectionsAreBackInTheirSeatsByThemselves) {
+    open();
+    start_room();
+    for (Player* p : players_) p->rejoin_over(*loop_, kHonest);
+    creator_.click(380, 340);
+    ASSERT_TRUE(until([&] { return creator_.in([] { return timer_mode == MODE_PLAYING; }); }));
+    ASSERT_TRUE(play_for(30));
+    loop_->cut(kHonest);
+    online::Millis cut_at = loop_->now();
+    ASSERT_TRUE(until([&] { return second_.session().rejoining(); }, 1000));
+    EXPECT_EQ(second_.session().reason(), "the connection broke");
+    ASSERT_TRUE(until([&] { return !creator_.session().rejoining() && !second_.session().rejoining(); }, 10'000));
+    EXPECT_LT(loop_->now() - cut_at, 10'000);
+    for (Player* p : players_) {
+        EXPECT_FALSE(p->session().lost()) << p->session().reason();
+        EXPECT_EQ(p->session().snapshots(), 2u);
+        EXPECT_TRUE(logged("rejoined, side " + std::to_string(p->session().side())));
+    }
+    ASSERT_TRUE(play_for(30));
+    EXPECT_EQ(creator_.hash(), second_.hash());
+    EXPECT_EQ(lobby().metrics().desyncs_total, 0u);
+
+    struct Unreachable : online::Transport {
+        Unreachable() { inbox.fail("cannot connect"); }
+        void send(std::vector<uint8_t>) override {}
+        void close() override {}
+    };
+    int tries = 0;
+    second_.session().rejoin_by(
+        [&](online::RoomCode, std::vector<uint8_t>) {
+            tries++;
+            return std::make_unique<Unreachable>();
+        },
+        [&] { return loop_->now(); });
+    loop_->cut(kHonest);
+    cut_at = loop_->now();
+    ASSERT_TRUE(until([&] { return second_.session().lost(); }, 70'000));
+    EXPECT_GE(loop_->now() - cut_at, 60'000);
+    EXPECT_EQ(second_.session().reason(), "no connection for a minute: cannot connect");
+    EXPECT_GE(tries, 12);
+    EXPECT_LE(tries, 22);
 }
 
 }  // namespace

@@ -165,7 +165,10 @@ TEST(ProtocolTest, ServerAddressesAreReadOrRefused) {
     EXPECT_EQ(a.host + " " + a.port + " " + a.path, "::1 9 /");
     ASSERT_TRUE(parse_address("localhost", &a, nullptr));
     EXPECT_EQ(a.port, "80");
-    for (const char* bad : {"wss://host:1", "::1:80", "[::1", "host:0", "host:65536", "host:8x", ":80", ""}) {
+    // A kept seat names a wss server as it was given, so that joining it again speaks TLS again.
+    ASSERT_TRUE(parse_address("wss://[::1]", &a, nullptr));
+    EXPECT_EQ(show_address(a) + " " + a.path, "wss://[::1]:443 /");
+    for (const char* bad : {"wss://", "::1:80", "[::1", "host:0", "host:65536", "host:8x", ":80", ""}) {
         std::string why;
         EXPECT_FALSE(parse_address(bad, &a, &why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;

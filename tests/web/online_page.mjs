@@ -73,9 +73,14 @@ const ops = {
     await page.reload();
     return { ok: true };
   },
+  async reconnecting() {
+    await waitFor("the bar to say it reconnects",
+                  async () => /RECONNECTING: \d+ s left/.test((await onlineBar(page)).status), 30);
+    return { ok: true };
+  },
   async lost() {
     await waitFor("the bar to say the connection is lost",
-                  async () => /CONNECTION LOST/.test((await onlineBar(page)).status), 30);
+                  async () => /CONNECTION LOST/.test((await onlineBar(page)).status), 90);
     return { ...(await onlineBar(page)), title: await caption(page), problems: page.problems };
   },
 };

@@ -2,7 +2,7 @@
 //   vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]
 //                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
 //                 [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]
-//                 [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]
+//                 [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR] [--tls-cert FILE --tls-key FILE]
 // Serves until SIGINT or SIGTERM. Without --site it serves the site installed beside it, if any
 // (PREFIX/share/vantor/site for PREFIX/bin/vantor-server); --site "" serves none. The rooms play the built-in maps
 // only: the server works in an empty folder of its own, so that no map file where it was started is listed.
@@ -31,7 +31,8 @@ constexpr const char* kUsage =
     "usage: vantor-server --port N [--bind ADDR] [--tick-ms MS] [--max-rooms N] [--max-connections N]\n"
     "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
     "                     [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]\n"
-    "                     [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]\n";
+    "                     [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]\n"
+    "                     [--tls-cert FILE --tls-key FILE]\n";
 
 // A whole number within limits, or false.
 bool number(const char* text, long long lo, long long hi, long long* value) {
@@ -88,6 +89,8 @@ bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_giv
         else if (arg == "--metrics-from") ok = address_or_any(value), options->metrics_from = value;
         else if (arg == "--guesses-per-minute")
             ok = number(value, 1, 1000000, &v), options->guesses_per_minute = static_cast<size_t>(v);
+        else if (arg == "--tls-cert") options->tls_cert = value;
+        else if (arg == "--tls-key") options->tls_key = value;
         else if (arg == "--rooms-per-address")
             ok = number(value, 1, 1000000, &v), options->rooms_per_address = static_cast<size_t>(v);
         else if (arg == "--creates-per-minute")
@@ -104,6 +107,10 @@ bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_giv
         }
     }
     if (!port_given) std::fprintf(stderr, "vantor-server: --port is needed\n%s", kUsage);
+    if (options->tls_cert.empty() != options->tls_key.empty()) {
+        std::fprintf(stderr, "vantor-server: --tls-cert and --tls-key go together\n%s", kUsage);
+        return false;
+    }
     return port_given;
 }
 
@@ -130,6 +137,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     namespace fs = std::filesystem;
+    // The certificate's files are named from where the server was started, and read again later.
+    if (!options.tls_cert.empty()) options.tls_cert = fs::absolute(options.tls_cert, ec).string();
+    if (!options.tls_key.empty()) options.tls_key = fs::absolute(options.tls_key, ec).string();
     std::string pattern = (fs::temp_directory_path(ec) / "vantor-server-XXXXXX").string();
     if (ec || !mkdtemp(pattern.data()) || chdir(pattern.c_str()) != 0) {
         std::fprintf(stderr, "vantor-server: cannot make an empty working folder\n");
@@ -154,10 +164,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantor-server: %s\n", why.c_str());
         code = 1;
     } else {
-        std::fprintf(stderr, "vantor-server: listening on %s port %u, a tick every %u ms\n", options.bind.c_str(),
-                     static_cast<unsigned>(server.port()), static_cast<unsigned>(options.tick_ms));
+        std::fprintf(stderr, "vantor-server: listening on %s port %u%s, a tick every %u ms\n", options.bind.c_str(),
+                     static_cast<unsigned>(server.port()), options.tls_cert.empty() ? "" : " (https, wss)",
+                     static_cast<unsigned>(options.tick_ms));
         if (!options.site.empty())
-            std::fprintf(stderr, "vantor-server: serving the site %s: http://%s:%u/\n", options.site.c_str(),
+            std::fprintf(stderr, "vantor-server: serving the site %s: %s://%s:%u/\n", options.site.c_str(),
+                         options.tls_cert.empty() ? "http" : "https",
                          options.bind == "0.0.0.0" || options.bind == "::" ? "HOST" : options.bind.c_str(),
                          static_cast<unsigned>(server.port()));
         // SIGINT and SIGTERM wait for a thread of their own, which stops the server as any thread may.

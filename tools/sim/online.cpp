@@ -84,6 +84,8 @@ bool Follower::start(const Target& target, std::string* why) {
     else if (target.role == Role::kJoin)
         session_ = online::Session::join(target.server, target.code, target.token, deliver, wake);
     else session_ = online::Session::watch(target.server, target.code, deliver, wake);
+    // A script sees a drop at once, and ends: it does not try again by itself as a player's game does.
+    session_->rejoin_by(nullptr);
     if (!pump_until([&] { return session_->playing(); }, timeout_)) {
         *why = lost() ? reason() : "the room sent no game within " + std::to_string(timeout_.count() / 1000) + " s";
         return false;
