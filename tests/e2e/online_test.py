@@ -4,19 +4,24 @@
     online_test.py --vantor VANTOR --server VANTOR_SERVER --watch ONLINE_WATCH --site SITE
                    --close X_CLOSE_WINDOW --artefacts DIR [--screens DIR] [--tick-ms MS]
 
-A server on a free loopback port. Window A (its own Xvfb) creates a room; window B (another Xvfb)
-and a tab of the browser build in headless Chromium join it with the code A's caption shows; a
-watcher (online_watch) joins last, and A takes the watcher's side out of the game on the title screen,
-sets a short game (5 cities, 4 silos and 1 submarine a side) and starts. In each person's turn the
-test clicks, in the window or tab of the side to move, the shot the watcher names: a launcher, the
-dial and the power bar towards the nearest enemy, and Fire. The game must reach its game-over screen
-and return to the title, every front end must say the same outcome, and the server must report no
-desync. With --screens, pictures of the title, the play and the end go there as PNG.
+A server on a free loopback port, which with --site serves the browser build's site itself, over
+https:// and wss:// with a certificate of the test's own authority (made with openssl; the windows
+trust it through SSL_CERT_FILE, the browser by its key). Window A (its own Xvfb) creates a room;
+window B (another Xvfb) and a tab of the page the server serves, in headless Chromium, join it with
+the code A's caption shows; a watcher (online_watch) joins last, and A takes the watcher's side out of
+the game on the title screen, sets a short game (5 cities, 4 silos and 1 submarine a side) and starts.
+In each person's turn the test clicks, in the window or tab of the side to move, the shot the watcher
+names: a launcher, the dial and the power bar towards the nearest enemy, and Fire. The game must reach
+its game-over screen and return to the title, every front end must say the same outcome, and the
+server must report no desync. Without --site the third player is a window too, over ws://. With
+--screens, pictures of the title, the play and the end go there as PNG.
 """
 import argparse
 import json
+import os
 import queue
 import re
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -28,7 +33,8 @@ from pathlib import Path
 from PIL import Image
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from vantorx import Artefacts, Failure, Game, Tab, XServer, free_port, game_environment, poll, stop_process  # noqa: E402
+from vantorx import (Artefacts, Certificates, Failure, Game, Tab, XServer, free_port, game_environment,  # noqa: E402
+                     poll, stop_process)
 
 MODE_PLAYING, MODE_TITLE, MODE_GAMEOVER = 2, 3, 4
 COLOURS = ["RED", "BLUE", "YELLOW"]
@@ -67,6 +73,9 @@ class OnlineTest:
         self.procs, self.xservers, self.windows, self.pictures = [], [], [], {}
         self.tab = self.watch = None
         self.log_file = open(self.tmp / "children.log", "w")
+        # With the site, everything goes over TLS: https:// for the page, wss:// for every player.
+        self.tls = Certificates(self.tmp / "tls") if args.site else None
+        self.scheme = "wss://" if self.tls else "ws://"
 
     def log(self, message):
         print(f"[{time.monotonic() - self.t0:6.1f} s] {message}", flush=True)
@@ -116,15 +125,18 @@ class OnlineTest:
 
     def start_server(self):
         self.port = free_port()
-        self.server = subprocess.Popen([self.args.server, "--port", str(self.port), "--bind", "127.0.0.1",
-                                        "--tick-ms", str(self.args.tick_ms)],
-                                       stdout=self.log_file, stderr=self.log_file)
+        command = [self.args.server, "--port", str(self.port), "--bind", "127.0.0.1", "--tick-ms", str(self.args.tick_ms)]
+        if self.tls:
+            command += ["--site", self.args.site, "--tls-cert", str(self.tls.cert), "--tls-key", str(self.tls.key)]
+        self.server = subprocess.Popen(command, stdout=self.log_file, stderr=self.log_file)
         self.procs.append(self.server)
         poll("the server listening", lambda: self.metrics() is not None, 20, 0.2)
 
     def metrics(self):
         try:
-            with urllib.request.urlopen(f"http://127.0.0.1:{self.port}/metrics", timeout=2) as reply:
+            context = ssl.create_default_context(cafile=str(self.tls.ca)) if self.tls else None
+            scheme = "https" if self.tls else "http"
+            with urllib.request.urlopen(f"{scheme}://127.0.0.1:{self.port}/metrics", timeout=2, context=context) as reply:
                 text = reply.read().decode()
         except OSError:
             return None
@@ -138,33 +150,41 @@ class OnlineTest:
         home.mkdir()
         work = self.tmp / f"work{k}"
         work.mkdir()
-        game = Game(self.args.vantor, work, game_environment(home, x.display), self.tmp / f"out{k}", self.args.close,
-                    args=args)
+        game = Game(self.args.vantor, work, self.environment(game_environment(home, x.display)), self.tmp / f"out{k}",
+                    self.args.close, args=args)
         self.windows.append(game)
         game.wait_window(30, "^Vantor")
         return game
+
+    def environment(self, env):
+        """A client's environment, trusting the test's authority when there is one."""
+        if self.tls:
+            env["SSL_CERT_FILE"] = str(self.tls.ca)
+        return env
 
     def join_all(self):
         address = f"127.0.0.1:{self.port}"
         (self.tmp / "out0").mkdir()
         (self.tmp / "out1").mkdir()
-        self.open_window(["--online", f"ws://{address}"])
+        self.open_window(["--online", f"{self.scheme}{address}"])
         found = self.wait_caption(0, "the room's code in window A", r"room (\w{4}-\w{4}) RED", 20)
         self.code = found.group(1)
         self.log(f"window A created room {self.code}")
-        self.open_window(["--join", f"{self.code}@{address}"])
+        self.open_window(["--join", f"{self.code}@{self.scheme}{address}"])
         self.wait_caption(1, "window B in the room", rf"room {self.code} BLUE", 20)
         self.log("window B joined as Blue")
-        if self.args.site:
-            self.tab = Tab(self.args.site, self.log_file, seconds=900)
-            self.tab.ask("open", fragment=f"join={self.code}@{address}")
+        if self.tls:
+            # The page the server serves, opened with the invitation's fragment, on its own origin.
+            self.tab = Tab(self.args.site, self.log_file, seconds=900, trust=self.tls.spki)
+            self.tab.ask("open", url=f"https://{address}/", fragment=f"join={self.code}")
         else:
             (self.tmp / "out2").mkdir()
             self.open_window(["--join", f"{self.code}@{address}"])
         self.wait_caption(2, "the third player in the room", rf"room {self.code} YELLOW", 60)
         self.log("the browser tab joined as Yellow" if self.tab else "window C joined as Yellow")
-        self.watch = subprocess.Popen([self.args.watch, f"ws://{address}", self.code, "--seconds", "900"],
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log_file, text=True)
+        self.watch = subprocess.Popen([self.args.watch, f"{self.scheme}{address}", self.code, "--seconds", "900"],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log_file, text=True,
+                                      env=self.environment(dict(os.environ)))
         self.procs.append(self.watch)
         self.views = Lines(self.watch)
         self.view = None
@@ -278,7 +298,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     for name in ("vantor", "server", "watch", "close", "artefacts"):
         parser.add_argument(f"--{name}", required=True)
-    parser.add_argument("--site", help="the browser build's site; without it the third player is a window too")
+    parser.add_argument("--site", help="the browser build's site, served by the server over https; without it the "
+                        "third player is a window too, over ws://")
     parser.add_argument("--screens")
     parser.add_argument("--tick-ms", type=int, default=100)
     args = parser.parse_args()

@@ -7,6 +7,8 @@ Clicks go through xdotool, pictures come from ImageMagick's `import -window` (th
 content), the close is a WM_DELETE_WINDOW from the x_close_window helper. Every wait polls with a
 deadline.
 """
+import base64
+import hashlib
 import json
 import os
 import re
@@ -254,14 +256,40 @@ def free_port():
         return s.getsockname()[1]
 
 
+class Certificates:
+    """A certificate authority of the test's own and a certificate it signed for 127.0.0.1, made in
+    folder by the openssl command: ca, cert and key are their files, spki the base64 SHA-256 of the
+    certificate's public key, by which a browser can be told to trust it."""
+
+    def __init__(self, folder):
+        folder = Path(folder)
+        folder.mkdir(parents=True, exist_ok=True)
+        self.ca, self.cert, self.key = folder / "ca.pem", folder / "server.pem", folder / "server.key"
+        (folder / "san.ext").write_text("subjectAltName=IP:127.0.0.1\n")
+        new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+        for command in (
+                ["req", "-x509", *new_key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=test-ca"],
+                ["req", *new_key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1"],
+                ["x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                 "-days", "2", "-extfile", "san.ext", "-out", "server.pem"]):
+            subprocess.run(["openssl", *command], cwd=folder, check=True, capture_output=True, timeout=30)
+        public = subprocess.run(["openssl", "x509", "-pubkey", "-noout", "-in", "server.pem"], cwd=folder,
+                                check=True, capture_output=True, timeout=30).stdout
+        der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "der"], input=public, check=True,
+                             capture_output=True, timeout=30).stdout
+        self.spki = base64.b64encode(hashlib.sha256(der).digest()).decode()
+
+
 class Tab:
     """A tab of the browser build in headless Chromium, through tests/web/online_page.mjs, which
-    ends by itself after `seconds`."""
+    ends by itself after `seconds`; `trust` is a certificate's spki for a page served over https."""
 
-    def __init__(self, site, log, seconds=240):
+    def __init__(self, site, log, seconds=240, trust=None):
         page = Path(__file__).resolve().parents[1] / "web" / "online_page.mjs"
-        self.proc = subprocess.Popen(["node", str(page), "--site", str(site), "--seconds", str(seconds)],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True)
+        command = ["node", str(page), "--site", str(site), "--seconds", str(seconds)]
+        if trust:
+            command += ["--trust", trust]
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True)
 
     def ask(self, op, **fields):
         self.proc.stdin.write(json.dumps({"op": op, **fields}) + "\n")

@@ -12,7 +12,8 @@
 //   {"op": "reload"}                 reloads the page, keeping the browser's storage
 //   {"op": "lost"}                   waits until the bar says the connection is lost: status, title
 // It ends when its input closes, and by itself after --seconds (240 unless told).
-//   node online_page.mjs --site SITE [--seconds S]
+//   node online_page.mjs --site SITE [--seconds S] [--trust SPKI]
+// --trust: the base64 SHA-256 of the public key of a test server's certificate, for https.
 import { writeFileSync } from "node:fs";
 import { createInterface } from "node:readline";
 import { HEIGHT, WIDTH, canvasPixels, caption, clickGame, launchBrowser, onlineBar, openGame, serveSite, waitFor } from "./page.mjs";
@@ -20,7 +21,7 @@ import { HEIGHT, WIDTH, canvasPixels, caption, clickGame, launchBrowser, onlineB
 const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) =>
   a.startsWith("--") ? [...pairs, [a.slice(2), all[i + 1]]] : pairs, []));
 const site = await serveSite(args.site);
-const browser = await launchBrowser();
+const browser = await launchBrowser({ trust: args.trust || null });
 let page = null;
 const end = async (code) => {
   await browser.close().catch(() => {});

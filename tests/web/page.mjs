@@ -40,14 +40,16 @@ export function serveSite(site) {
 
 // Debian's Chromium, headless, with a profile of its own (so the page's storage starts empty), removed
 // once the browser is closed.
-export async function launchBrowser({ headless = true } = {}) {
+// `trust`: the base64 SHA-256 of a test certificate's public key, which the browser then accepts.
+export async function launchBrowser({ headless = true, trust = null } = {}) {
   const profile = mkdtempSync(join(tmpdir(), "vantor-web-chromium-"));
   const browser = await puppeteer.launch({
     executablePath: "/usr/bin/chromium",
     headless,
     userDataDir: profile,
     args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync", "--autoplay-policy=no-user-gesture-required"],
+           "--disable-component-update", "--disable-sync", "--autoplay-policy=no-user-gesture-required"]
+      .concat(trust ? [`--ignore-certificate-errors-spki-list=${trust}`] : []),
   });
   const close = browser.close.bind(browser);
   browser.close = async () => {
