@@ -1,14 +1,14 @@
 #!/bin/bash
 # The Debian package: cpack makes it, lintian finds no error in it, and in a fresh Debian root (made
 # by mmdebstrap from this machine's apt sources, kept under the build as a tarball) dpkg installs it,
-# the installed vantor-sim plays a checked game and vantor-server answers --help; dpkg -r and then
-# dpkg -P leave no file behind, and nothing enables the server's unit.
+# the installed vantor-sim plays a checked game, vantor-server answers --help and serves the packaged
+# site by default; dpkg -r and then dpkg -P leave no file behind, and nothing enables the server's unit.
 # Usage: package_test.sh BUILD_DIR WEB_SITE_DIR
 set -euo pipefail
 build=$1
 site=$2
 work=$(mktemp -d /tmp/vantor-package-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'umount "$work/root/proc" 2>/dev/null || true; rm -rf --one-file-system "$work"' EXIT
 fail() {
     echo "FAIL: $*" >&2
     exit 1
@@ -66,6 +66,25 @@ in_root vantor-sim --seed 3 --tournament 1 --players 2 --map Twin --check --chec
     fail "the installed vantor-sim's game failed: $(cat "$work/game.log")"
 help=$(in_root vantor-server --help) || fail "vantor-server --help failed: $help"
 [[ $help == *usage* ]] || fail "vantor-server --help says: $help"
+
+# With the site packaged, the installed server serves it by default: it finds it from its own path,
+# through /proc, which the root is lent for the while.
+if [[ -f $site/index.html ]]; then
+    mount -t proc proc "$root/proc"
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    in_root vantor-server --port "$port" --bind 127.0.0.1 >"$work/server.log" 2>&1 &
+    server=$!
+    page=""
+    for _ in $(seq 50); do
+        page=$(python3 -c "import urllib.request as u; print(u.urlopen('http://127.0.0.1:$port/', timeout=2).read().decode())" \
+            2>/dev/null) && break
+        sleep 0.2
+    done
+    kill "$server" && wait "$server" || true
+    umount "$root/proc"
+    [[ $page == *'<canvas'* ]] || fail "the installed server does not serve its site: $(cat "$work/server.log")"
+    echo "the installed vantor-server serves /usr/share/vantor/site by default"
+fi
 
 for action in -r -P; do
     in_root dpkg "$action" vantor >"$work/dpkg.log" 2>&1 || fail "dpkg $action failed: $(cat "$work/dpkg.log")"

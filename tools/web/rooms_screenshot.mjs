@@ -1,6 +1,6 @@
 // The picture of the page's list of open rooms for docs/ONLINE.md, docs/screens/online-rooms.png:
 // vantor-server serves the site on a free loopback port, three open rooms and a closed one are made
-// over WebSocket from a tab (one of them with a second player), and the page, served by the server,
+// over WebSocket from a tab (one of them with a second player and a watcher), and the page, served by the server,
 // is shot at 1280 x 800 once it lists them.
 //   node tools/web/rooms_screenshot.mjs --server build/release/vantor-server [--site SITE] [--out FILE]
 // (needs `npm ci` in tests/web and the browser build's site, tools/web/build)
@@ -42,7 +42,10 @@ try {
     });
     const create = (open) => welcome([0x01, ...version, open ? 1 : 0]);
     const join = (code) => welcome([0x02, ...version, ...Array.from(code, (c) => c.charCodeAt(0)), ...new Array(16).fill(0)]);
-    await join(await create(true));
+    const watch = (code) => welcome([0x05, ...version, ...Array.from(code, (c) => c.charCodeAt(0))]);
+    const first = await create(true);
+    await join(first);
+    await watch(first);
     await create(false);
     await new Promise((r) => setTimeout(r, 1500));
     await create(true);
