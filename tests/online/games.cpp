@@ -6,6 +6,7 @@
 //   online_games [--games N] [--rooms R] [--tick-ms MS] [--full] [--max-ticks N]
 // Rooms play on threads of their own, R at a time, N games in all. --full plays the default options
 // rather than a few cities and launchers a side.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,14 +93,20 @@ bool play_game(std::vector<Player*>& players, Doorbell& bell, const Setup& want,
     Player& creator = *players[0];
     uint64_t print = 0;
     uint32_t clicked_at = 0;
+    std::chrono::steady_clock::time_point clicked_when;
     bool clicked = false;
+    // A click that changed nothing yet is clicked again only once it has had 50 ticks and two seconds
+    // to come back: clicked twice before the first came back, an arrow overshoots and a player box
+    // turns back, and a slow client (a sanitizer's) can lag the room by more than 50 ticks.
     auto to_start = [&] {
         uint64_t now = creator.in(title_print);
-        if (clicked && now == print && creator.session().tick() - clicked_at < 50) return;
+        bool waited = creator.session().tick() - clicked_at >= 50 &&
+                      std::chrono::steady_clock::now() - clicked_when >= std::chrono::seconds(2);
+        if (clicked && now == print && !waited) return;
         int x = 0, y = 0;
         creator.in([&] { next_title_click(want, &x, &y); });
         creator.click(x, y);
-        clicked = true, print = now, clicked_at = creator.session().tick();
+        clicked = true, print = now, clicked_at = creator.session().tick(), clicked_when = std::chrono::steady_clock::now();
     };
     auto started = [&] { return creator.in([] { return timer_mode == MODE_PLACING || timer_mode == MODE_PLAYING; }); };
     if (!pump_until(players, bell, started, std::chrono::seconds(60), to_start))
