@@ -11,16 +11,6 @@
 
 namespace sim {
 
-namespace {
-
-std::string value_of(int argc, char** argv, int* i) {
-    std::string name = argv[*i];
-    if (*i + 1 >= argc) throw ScriptError{name + " needs a value"};
-    return argv[++*i];
-}
-
-}  // namespace
-
 bool parse_online_option(int argc, char** argv, int* i, OnlineOptions* options) {
     std::string arg = argv[*i];
     using Role = OnlineOptions::Role;

@@ -47,4 +47,10 @@ bool parse_bool(const std::string& word, const char* what) {
     throw ScriptError{std::string(what) + " is not a boolean (true, false, 1 or 0): " + word};
 }
 
+std::string value_of(int argc, char** argv, int* i) {
+    std::string name = argv[*i];
+    if (*i + 1 >= argc) throw ScriptError{name + " needs a value"};
+    return argv[++*i];
+}
+
 }  // namespace sim

@@ -17,6 +17,8 @@ std::vector<std::string> split_words(std::string_view line);
 
 // A whole decimal (or 0x hexadecimal) integer within lo..hi; throws ScriptError naming what.
 long long parse_int(const std::string& word, long long lo, long long hi, const char* what);
+// The value after the command-line option at *i, which *i then points at; ScriptError if there is none.
+std::string value_of(int argc, char** argv, int* i);
 // 1/0/true/false; throws ScriptError naming what.
 bool parse_bool(const std::string& word, const char* what);
 

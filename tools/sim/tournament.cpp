@@ -242,12 +242,6 @@ int Tournament::play_all(int map) {
     return kExitOk;
 }
 
-std::string value_of(int argc, char** argv, int* i) {
-    std::string name = argv[*i];
-    if (*i + 1 >= argc) throw ScriptError{name + " needs a value"};
-    return argv[++*i];
-}
-
 }  // namespace
 
 bool parse_tournament_option(int argc, char** argv, int* i, TournamentOptions* options) {
