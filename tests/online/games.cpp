@@ -74,15 +74,6 @@ void next_title_click(const Setup& want, int* x, int* y) {
     }
 }
 
-// What changes on the title screen when a click there is taken.
-uint64_t title_print() {
-    uint64_t print = timer_mode;
-    print = print * 131 + cur_map, print = print * 131 + num_city, print = print * 131 + num_silo;
-    print = print * 131 + num_sub, print = print * 131 + num_players;
-    for (bool cpu : cpu_player) print = print * 2 + cpu;
-    return print;
-}
-
 bool fail(Tally* tally, const std::string& what) {
     if (tally->failure.empty()) tally->failure = what;
     return false;
@@ -91,22 +82,18 @@ bool fail(Tally* tally, const std::string& what) {
 // One game in the room, from the title screen back to it.
 bool play_game(std::vector<Player*>& players, Doorbell& bell, const Setup& want, const Options& o, Tally* tally) {
     Player& creator = *players[0];
-    uint64_t print = 0;
-    uint32_t clicked_at = 0;
-    std::chrono::steady_clock::time_point clicked_when;
-    bool clicked = false;
-    // A click that changed nothing yet is clicked again only once it has had 50 ticks and two seconds
-    // to come back: clicked twice before the first came back, an arrow overshoots and a player box
-    // turns back, and a slow client (a sanitizer's) can lag the room by more than 50 ticks.
+    // The next click goes only once the last has come back from the room and been taken: two
+    // clicks on their way at once would overshoot an arrow or turn a player box back, however far
+    // behind its room a slow (a sanitizer's) client runs. And no faster than a person clicks: a
+    // click the title does not take yet is clicked again, within the seat's allowance of inputs.
+    auto clicked = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     auto to_start = [&] {
-        uint64_t now = creator.in(title_print);
-        bool waited = creator.session().tick() - clicked_at >= 50 &&
-                      std::chrono::steady_clock::now() - clicked_when >= std::chrono::seconds(2);
-        if (clicked && now == print && !waited) return;
+        auto now = std::chrono::steady_clock::now();
+        if (!creator.clicks_back() || now - clicked < std::chrono::milliseconds(100)) return;
         int x = 0, y = 0;
         creator.in([&] { next_title_click(want, &x, &y); });
         creator.click(x, y);
-        clicked = true, print = now, clicked_at = creator.session().tick(), clicked_when = std::chrono::steady_clock::now();
+        clicked = now;
     };
     auto started = [&] { return creator.in([] { return timer_mode == MODE_PLACING || timer_mode == MODE_PLAYING; }); };
     if (!pump_until(players, bell, started, std::chrono::seconds(60), to_start))

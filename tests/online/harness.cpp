@@ -16,13 +16,19 @@
 
 namespace online_test {
 
+namespace {
+
+void feed_game(uint32_t message, uint32_t wParam, int32_t lParam) {
+    feed(hwnd, message, wParam, lParam);
+    plat::clear_sound_log();
+}
+
+}  // namespace
+
 online::GameHooks hooks() {
     online::GameHooks h;
     h.open = [] { return openwindow(); };
-    h.deliver = [](uint32_t message, uint32_t wParam, int32_t lParam) {
-        feed(hwnd, message, wParam, lParam);
-        plat::clear_sound_log();
-    };
+    h.deliver = feed_game;
     return h;
 }
 
@@ -98,19 +104,19 @@ Player::~Player() {
 }
 
 void Player::create(const online::Address& server) {
-    session_ = online::Session::create(server, hooks().deliver, [bell = bell_] {
+    session_ = online::Session::create(server, deliver(), [bell = bell_] {
         if (bell) bell->ring();
     });
 }
 
 void Player::join(const online::Address& server, online::RoomCode code, const online::Token& token) {
-    session_ = online::Session::join(server, code, token, hooks().deliver, [bell = bell_] {
+    session_ = online::Session::join(server, code, token, deliver(), [bell = bell_] {
         if (bell) bell->ring();
     });
 }
 
 void Player::create(online::Loopback& loop, const std::string& address) {
-    session_ = online::Session::over(loop.open(online::encode(online::ClientCreate{}), address), hooks().deliver);
+    session_ = online::Session::over(loop.open(online::encode(online::ClientCreate{}), address), deliver());
 }
 
 void Player::rejoin_over(online::Loopback& loop, const std::string& address) {
@@ -122,12 +128,12 @@ void Player::rejoin_over(online::Loopback& loop, const std::string& address) {
 void Player::join(online::Loopback& loop, online::RoomCode code, const online::Token& token,
                   const std::string& address) {
     session_ = online::Session::over(
-        loop.open(online::encode(online::ClientJoin{online::kProtocolVersion, code, token}), address), hooks().deliver);
+        loop.open(online::encode(online::ClientJoin{online::kProtocolVersion, code, token}), address), deliver());
 }
 
 void Player::watch(online::Loopback& loop, online::RoomCode code) {
     session_ = online::Session::over(loop.open(online::encode(online::ClientWatch{online::kProtocolVersion, code})),
-                                     hooks().deliver);
+                                     deliver());
 }
 
 void Player::pump() {
@@ -136,9 +142,17 @@ void Player::pump() {
     session_->pump();
 }
 
+replay::Deliver Player::deliver() {
+    return [this](uint32_t message, uint32_t wParam, int32_t lParam) {
+        releases_seen_ += message == plat::WM_LBUTTONUP;
+        feed_game(message, wParam, lParam);
+    };
+}
+
 void Player::click(int x, int y) {
     session_->send_input(plat::WM_LBUTTONDOWN, 1, plat::make_lparam(x, y));
     session_->send_input(plat::WM_LBUTTONUP, 0, plat::make_lparam(x, y));
+    clicks_sent_++;
 }
 
 uint64_t Player::hash() { return in(replay::state_hash); }

@@ -86,6 +86,9 @@ public:
     // A press and a release, as the player's mouse sends them.
     void click(int x, int y);
     void key(uint32_t code) { session_->send_input(plat::WM_KEYDOWN, code, 0); }
+    // Whether this player's game has been fed as many clicks, from anyone, as this player sent: while
+    // no one else clicks, whether its own have come back from the room.
+    bool clicks_back() const { return releases_seen_ >= clicks_sent_; }
     online::Session& session() { return *session_; }
     bool connected() const { return session_ != nullptr; }
     // Runs f with this player's game entered.
@@ -100,6 +103,9 @@ private:
     replay::Game game_;
     plat::Window* window_ = nullptr;
     std::unique_ptr<online::Session> session_;
+    uint64_t clicks_sent_ = 0, releases_seen_ = 0;
+
+    replay::Deliver deliver();
 };
 
 // Pumps the players, each with its script, until done or the time is up; false then.
