@@ -153,12 +153,14 @@ class Flight:
     """vantor-sim's picture of every tick from the fire on, and what each tick is: the missile
     fired, flying, exploding, or down with its trail gone."""
 
-    def __init__(self, slot, box, pictures, states, shots, units):
+    def __init__(self, slot, box, pictures, states, shots, units, launcher):
         self.slot, self.box, self.pictures, self.states, self.shots = slot, box, pictures, states, shots
         by_slot = units_by_slot(units)
         self.units = by_slot
-        # The selection frame blinks out of step with vantor-sim: its squares are left out.
-        self.cursor_masks = sorted({cursor_rect(by_slot[s["cur_unit"]]) for s in states if s["cur_unit"] in by_slot})
+        # The selection frame blinks out of step with vantor-sim: its squares are left out. So is the
+        # launcher's, lit in a picture taken before a slow window has taken the fire.
+        self.cursor_masks = sorted({cursor_rect(by_slot[s["cur_unit"]]) for s in states if s["cur_unit"] in by_slot} |
+                                   {cursor_rect(launcher)})
         self.ticks_of = {}
         for k, picture in enumerate(pictures):
             self.ticks_of.setdefault(self.key(picture), []).append(k)
@@ -341,7 +343,7 @@ class PlayTest:
             raise Failure(f"vantor-sim launched {len(mine)} missiles at the fire control, not 1")
         self.log(f"bearing {aimed['bearing']}, power {aimed['power']}: the missile comes down at "
                  f"({mine[0]['xdest']}, {mine[0]['ydest']})")
-        flight = Flight(mine[0]["slot"], box, pictures[3:], states, shots, units)
+        flight = Flight(mine[0]["slot"], box, pictures[3:], states, shots, units, silo)
 
         # The abort comes a few ticks after the missile is down, as the test clicks it.
         _, (*_, self.grey, self.letters, self.over_title) = self.sim_pictures(
