@@ -39,7 +39,10 @@ unset SDL_VIDEODRIVER WAYLAND_DISPLAY
 # Starts Xvfb on the first free display and points DISPLAY at it. $1: the screen's size, WIDTHxHEIGHT
 # (1024x768 unless given); $2: its colour depth (24 unless given).
 start_xvfb() {
-    local number="$SMOKE_TMP/display"
+    # A file of its own for each server: a second server in the same test must not be taken for
+    # started by the number the first one left, before its shell has even opened the file.
+    local number
+    number=$(mktemp "$SMOKE_TMP/display.XXXXXX")
     Xvfb -displayfd 3 -nolisten tcp -screen 0 "${1:-1024x768}x${2:-24}" 3>"$number" 2>"$SMOKE_TMP/xvfb.log" &
     XVFB_PID=$!
     for _ in $(seq 100); do
