@@ -174,6 +174,7 @@ void RedisCluster::note(Outcome outcome) {
         log("Redis does not answer (" + directory_->error() + "): journal writes are dropped until it does");
     } else if (outcome != Outcome::unreachable && !reachable_) {
         reachable_ = true;
+        directory_->advertise(config_.advertise);  // lost with the rest if Redis restarted empty
         log("Redis answers again; " + std::to_string(dropped_since_) +
             " journal writes were dropped, and the rooms write a snapshot");
     }

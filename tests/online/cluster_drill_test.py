@@ -108,6 +108,16 @@ def owners(redis_port, codes):
     return {code: redis(redis_port, "HGET", f"vantor:room:{code}", "owner") for code in codes}
 
 
+def moved(cluster, sim, ports, where, owner, other):
+    """A Join for a room of the owner sent to the other process is moved to the owner."""
+    code = next(c for c, o in where.items() if o == str(owner))
+    joined = subprocess.run([sim, "--join", f"{code}@127.0.0.1:{ports[other]}"], input="tick 3\n",
+                            capture_output=True, text=True, timeout=30)
+    assert joined.returncode == 0, joined
+    log = cluster.log(f"server-{other}")
+    assert f"room {code} is on ws://127.0.0.1:{ports[owner]}" in log, log
+
+
 def main(cluster_path, server, sim, drill_path, rooms=60):
     if not (shutil.which("redis-server") and shutil.which("haproxy")):
         print("skipped: needs Debian's redis-server and haproxy")
@@ -134,11 +144,7 @@ def main(cluster_path, server, sim, drill_path, rooms=60):
         assert all(n >= rooms // 6 for n in spread), spread
 
         # A Join through a process that does not have the room is moved to the one that does.
-        code = next(c for c, o in where.items() if o == "0")
-        joined = subprocess.run([sim, "--join", f"{code}@127.0.0.1:{ports[1]}"], input="tick 3\n",
-                                capture_output=True, text=True, timeout=30)
-        assert joined.returncode == 0, joined
-        assert f"room {code} is on ws://127.0.0.1:{ports[0]}" in cluster.log("server-1"), cluster.log("server-1")
+        moved(cluster, sim, ports, where, 0, 1)
 
         # SIGKILL: each room of the dead process gets one new owner, and its player plays on there.
         dead = [c for c, o in where.items() if o == "1"]
@@ -178,6 +184,7 @@ def main(cluster_path, server, sim, drill_path, rooms=60):
             redis(redis_port, "EXISTS", f"vantor:room:{c}:snap") == 1 for c in codes), 10)
         list(drill.take(2))
         assert not drill.resumed, f"rooms dropped by the Redis restart: {drill.resumed}"
+        moved(cluster, sim, ports, owners(redis_port, codes), 2, 0)  # the addresses are written again
         print("journal writes dropped while Redis was away:",
               sum(metric(port, "vantor_journal_dropped_total") for port in (ports[0], ports[2])) - dropped)
 
