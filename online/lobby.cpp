@@ -714,7 +714,8 @@ bool Lobby::rebuild(const std::string& shown, const Found& found, const std::str
         tokens.push_back(token);
     }
     auto table = std::make_unique<Table>(code, hooks_, by);
-    if (ok) ok = table->room.rebuild(std::get<ServerSnapshot>(*snapshot), frames, tokens, &why);
+    uint64_t hash = 0;
+    if (ok) ok = table->room.rebuild(std::get<ServerSnapshot>(*snapshot), frames, tokens, &why, &hash);
     if (!ok) {
         log_.line("cluster", "room " + shown + " cannot be rebuilt: " + why, now);
         if (!tables_.count(code.value)) cluster_->closed(shown);
@@ -723,8 +724,8 @@ bool Lobby::rebuild(const std::string& shown, const Found& found, const std::str
     table->joined = true;
     table->created = table->empty_since = now;
     log_.line("cluster",
-              "room " + shown + " rebuilt at tick " + std::to_string(table->room.tick()) + " from a snapshot and " +
-                  std::to_string(frames.size()) + " frames",
+              "room " + shown + " rebuilt at tick " + std::to_string(table->room.tick()) + ", state " + hex(hash) +
+                  ", from a snapshot and " + std::to_string(frames.size()) + " frames",
               now);
     counts_.takeovers_total++;
     address(table->creator).rooms++;

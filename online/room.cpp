@@ -194,7 +194,7 @@ void Room::checkpoint() {
 }
 
 bool Room::rebuild(const ServerSnapshot& snapshot, const std::vector<ServerFrame>& frames,
-                   const std::vector<Token>& tokens, std::string* why) {
+                   const std::vector<Token>& tokens, std::string* why, uint64_t* hash) {
     if (!open()) {
         *why = "its game cannot be opened";
         return false;
@@ -220,6 +220,7 @@ bool Room::rebuild(const ServerSnapshot& snapshot, const std::vector<ServerFrame
         tick_++;
         checkpoint();
     }
+    *hash = replay::state_hash();
     for (size_t side = 0; side < tokens.size() && side < kMaxPlayers; side++)
         if (!is_zero(tokens[side])) seats_[side] = Seat{true, false, tokens[side]};
     pressed_by_ = -1;

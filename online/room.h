@@ -74,9 +74,10 @@ public:
     // A room taken over from a dead process: its game, opened, becomes the snapshot of a tick, then
     // plays the frames after it as a client would (a gap in their ticks is ticks without inputs); the
     // seats hold their tokens, no one connected, so their sides are the computer's until their players
-    // come back. False with why when the journal does not play.
+    // come back. False with why when the journal does not play; the state hash at its end, before the
+    // seats are settled, in *hash.
     bool rebuild(const ServerSnapshot& snapshot, const std::vector<ServerFrame>& frames,
-                 const std::vector<Token>& tokens, std::string* why);
+                 const std::vector<Token>& tokens, std::string* why, uint64_t* hash);
     uint32_t tick() const { return tick_; }
     // The game as it is now; between two ticks only at a tick's end, so that the snapshot of tick T is
     // followed by frame T + 1.

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Rooms that outlive their process: a Redis, three servers and HAProxy on the loopback
 (tools/server/cluster's pieces), and cluster_drill's rooms of full players through HAProxy.
-    cluster_drill_test.py CLUSTER VANTOR_SERVER VANTOR_SIM CLUSTER_DRILL [--rooms R]
+    cluster_drill_test.py CLUSTER VANTOR_SERVER VANTOR_SIM CLUSTER_DRILL JOURNAL_REPLAY [--rooms R]
 In turn: the rooms spread over the three; a Join through the wrong process is moved; one process is
-killed with SIGKILL and its rooms are taken over, each once; another is stopped past its lease and
+killed with SIGKILL and its rooms are taken over, each once, where their journals (as replays that
+vantor-sim checks) end; another is stopped past its lease and
 continued, and gives its rooms up; Redis is restarted, and the rooms go on and journal again. The
 drill's players must lose none of their rooms and need no repair beyond the snapshot that brings
 them back. Prints the seconds until play resumed after the kill, the figures of docs/ONLINE.md.
@@ -118,7 +119,23 @@ def moved(cluster, sim, ports, where, owner, other):
     assert f"room {code} is on ws://127.0.0.1:{ports[owner]}" in log, log
 
 
-def main(cluster_path, server, sim, drill_path, rooms=60):
+def replays(tool, redis_port, codes, folder, want=3):
+    """Some rooms' journals as replay files: (code, tick, hash, file), of games in play."""
+    made = []
+    for code in codes:
+        path = os.path.join(folder, f"{code}.vrp")
+        run = subprocess.run([tool, "--redis", f"127.0.0.1:{redis_port}", "--room", code, "--out", path],
+                             capture_output=True, text=True, timeout=30)
+        assert run.returncode in (0, 3), run
+        if run.returncode == 0:
+            tick, hash = re.fullmatch(r"tick (\d+) hash ([0-9a-f]{16})\n", run.stdout).groups()
+            made.append((code, tick, hash, path))
+        if len(made) == want:
+            break
+    return made
+
+
+def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
     if not (shutil.which("redis-server") and shutil.which("haproxy")):
         print("skipped: needs Debian's redis-server and haproxy")
         return SKIP
@@ -148,8 +165,12 @@ def main(cluster_path, server, sim, drill_path, rooms=60):
 
         # SIGKILL: each room of the dead process gets one new owner, and its player plays on there.
         dead = [c for c, o in where.items() if o == "1"]
+        list(drill.take(3))  # the games under way
         procs[1].kill()
         killed = time.monotonic()
+        # Its journals as they stand, before the lease runs out (2 s at the soonest) and a room is taken.
+        journals = replays(journal_tool, redis_port, dead, folder)
+        assert journals and time.monotonic() - killed < 2, (journals, time.monotonic() - killed)
         list(drill.take(0))
         wait("every room of the killed process resumed", lambda: (list(drill.take(0.2)), all(
             c in drill.resumed for c in dead))[1], 20)
@@ -162,6 +183,13 @@ def main(cluster_path, server, sim, drill_path, rooms=60):
         assert set(drill.resumed) == set(dead), f"rooms of live processes dropped: {set(drill.resumed) - set(dead)}"
         assert sum(metric(ports[i], "vantor_rooms") for i in (0, 2)) == rooms
         assert sum(metric(ports[i], "vantor_takeovers_total") for i in (0, 2)) == len(dead)
+        # Each journal replays offline as it was played, and ends where the room was rebuilt.
+        logs = cluster.log("server-0") + cluster.log("server-2")
+        for code, tick, hash, path in journals:
+            assert f"room {code} rebuilt at tick {tick}, state {hash}," in logs, (code, tick, hash)
+            checked = subprocess.run([sim, "--replay", path, "--check"], capture_output=True, text=True, timeout=60)
+            assert checked.returncode == 0, checked
+        print(f"journals replayed and checked: {len(journals)}")
 
         # SIGSTOP past the lease, then SIGCONT: the process gives its rooms up; none is served twice.
         stopped = [c for c, o in owners(redis_port, codes).items() if o == "0"]
@@ -214,6 +242,6 @@ def main(cluster_path, server, sim, drill_path, rooms=60):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) not in (5, 7):
+    if len(sys.argv) not in (6, 8):
         sys.exit(__doc__)
-    sys.exit(main(*sys.argv[1:5], *([int(sys.argv[6])] if len(sys.argv) == 7 else [])))
+    sys.exit(main(*sys.argv[1:6], *([int(sys.argv[7])] if len(sys.argv) == 8 else [])))

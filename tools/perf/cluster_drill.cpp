@@ -39,10 +39,11 @@ struct Seat {
     bool lost = false;
 };
 
-// On the title screen, a click every 50 ticks: side 0 to the computer, then Start.
+// On the title screen, a click every 10 ticks, time for the last to come back: side 0 to the
+// computer, then Start.
 void play(Seat& s) {
     Player& p = *s.player;
-    if (!p.session().playing() || p.session().rejoining() || p.session().tick() - s.clicked < 50) return;
+    if (!p.session().playing() || p.session().rejoining() || p.session().tick() - s.clicked < 10) return;
     bool title = p.in([] { return timer_mode == MODE_TITLE; });
     if (!title) return;
     bool person = p.in([] { return !cpu_player[0]; });
