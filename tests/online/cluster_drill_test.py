@@ -62,7 +62,7 @@ class Drill:
     """cluster_drill's lines, read on a thread of their own."""
 
     def __init__(self, args):
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.lines = queue.Queue()
         threading.Thread(target=self.read, daemon=True).start()
         self.resumed = {}  # code: [ms, ...]
@@ -119,20 +119,23 @@ def moved(cluster, sim, ports, where, owner, other):
     assert f"room {code} is on ws://127.0.0.1:{ports[owner]}" in log, log
 
 
-def replays(tool, redis_port, codes, folder, want=3):
-    """Some rooms' journals as replay files: (code, tick, hash, file), of games in play."""
-    made = []
-    for code in codes:
-        path = os.path.join(folder, f"{code}.vrp")
-        run = subprocess.run([tool, "--redis", f"127.0.0.1:{redis_port}", "--room", code, "--out", path],
-                             capture_output=True, text=True, timeout=30)
-        assert run.returncode in (0, 3), run
-        if run.returncode == 0:
-            tick, hash = re.fullmatch(r"tick (\d+) hash ([0-9a-f]{16})\n", run.stdout).groups()
-            made.append((code, tick, hash, path))
-        if len(made) == want:
-            break
-    return made
+def read_journals(tool, redis_port, codes, folder, killed):
+    """journal_replay, once it has read the rooms' journals: before the dead process's lease runs out
+    (2 s at the soonest), and so before any is taken over. It plays them when told to."""
+    run = subprocess.Popen([tool, "--redis", f"127.0.0.1:{redis_port}", "--out", folder, "--wait", *codes],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    assert run.stdout.readline().strip() == f"read {len(codes)}"
+    assert time.monotonic() - killed < 2, f"the journals read {time.monotonic() - killed:.1f} s after the kill"
+    return run
+
+
+def replays(run, folder):
+    """The journals as replay files, of the rooms with a game in play: (code, tick, hash, file)."""
+    lines, _ = run.communicate("go\n", timeout=120)
+    assert run.returncode == 0, lines
+    made = re.findall(r"^(\S+) tick (\d+) hash ([0-9a-f]{16})$", lines, re.M)
+    assert made, f"no room of the killed process had a game in play:\n{lines}"
+    return [(code, tick, hash, os.path.join(folder, f"{code}.vrp")) for code, tick, hash in made]
 
 
 def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
@@ -142,7 +145,7 @@ def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
     tool = load_cluster(cluster_path)
     folder = tempfile.mkdtemp(prefix="vantor-drill-")
     cluster = tool.Cluster(folder)
-    drill = None
+    drill = reader = None
     try:
         redis_port = tool.free_port()
         tool.start_redis(cluster, redis_port)
@@ -150,7 +153,7 @@ def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
         procs, ports = [p for p, _ in started], [port for _, port in started]
         front = tool.free_port()
         tool.start_haproxy(cluster, front, ports)
-        drill = Drill([drill_path, "--address", f"ws://127.0.0.1:{front}", "--rooms", str(rooms), "--seconds", "45"])
+        drill = Drill([drill_path, "--address", f"ws://127.0.0.1:{front}", "--rooms", str(rooms), "--seconds", "240"])
         codes = [line.split()[1] for line in drill.take(90, "ready") if line.startswith("room ")]
         assert len(codes) == rooms, f"{len(codes)} rooms made of {rooms}"
 
@@ -169,8 +172,7 @@ def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
         procs[1].kill()
         killed = time.monotonic()
         # Its journals as they stand, before the lease runs out (2 s at the soonest) and a room is taken.
-        journals = replays(journal_tool, redis_port, dead, folder)
-        assert journals and time.monotonic() - killed < 2, (journals, time.monotonic() - killed)
+        reader = read_journals(journal_tool, redis_port, dead, folder, killed)
         list(drill.take(0))
         wait("every room of the killed process resumed", lambda: (list(drill.take(0.2)), all(
             c in drill.resumed for c in dead))[1], 20)
@@ -183,13 +185,7 @@ def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
         assert set(drill.resumed) == set(dead), f"rooms of live processes dropped: {set(drill.resumed) - set(dead)}"
         assert sum(metric(ports[i], "vantor_rooms") for i in (0, 2)) == rooms
         assert sum(metric(ports[i], "vantor_takeovers_total") for i in (0, 2)) == len(dead)
-        # Each journal replays offline as it was played, and ends where the room was rebuilt.
-        logs = cluster.log("server-0") + cluster.log("server-2")
-        for code, tick, hash, path in journals:
-            assert f"room {code} rebuilt at tick {tick}, state {hash}," in logs, (code, tick, hash)
-            checked = subprocess.run([sim, "--replay", path, "--check"], capture_output=True, text=True, timeout=60)
-            assert checked.returncode == 0, checked
-        print(f"journals replayed and checked: {len(journals)}")
+        rebuilt = cluster.log("server-0") + cluster.log("server-2")
 
         # SIGSTOP past the lease, then SIGCONT: the process gives its rooms up; none is served twice.
         stopped = [c for c, o in owners(redis_port, codes).items() if o == "0"]
@@ -216,9 +212,20 @@ def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
         print("journal writes dropped while Redis was away:",
               sum(metric(port, "vantor_journal_dropped_total") for port in (ports[0], ports[2])) - dropped)
 
+        drill.proc.stdin.write("stop\n")
+        drill.proc.stdin.flush()
         list(drill.take(60))
         assert drill.proc.wait(timeout=30) == 0 and not drill.lost, (drill.summary, drill.lost)
         print(drill.summary)
+
+        # The dead process's journals replay offline as they were played, and end where the rooms were
+        # rebuilt: played now, once the machine is free of the drill.
+        journals = replays(reader, folder)
+        for code, tick, hash, path in journals:
+            assert f"room {code} rebuilt at tick {tick}, state {hash}," in rebuilt, (code, tick, hash)
+            checked = subprocess.run([sim, "--replay", path, "--check"], capture_output=True, text=True, timeout=60)
+            assert checked.returncode == 0, checked
+        print(f"journals replayed and checked: {len(journals)}")
     except BaseException:
         for name, _ in cluster.procs:
             if name.startswith("server"):
@@ -227,6 +234,9 @@ def main(cluster_path, server, sim, drill_path, journal_tool, rooms=60):
             print("--- drill", drill.proc.poll(), drill.summary, *list(drill.take(0))[-20:], drill.resumed, drill.lost, sep="\n")
         raise
     finally:
+        if reader and reader.poll() is None:
+            reader.kill()
+            reader.wait()
         if drill and drill.proc.poll() is None:
             drill.proc.kill()
             drill.proc.wait()

@@ -3,6 +3,7 @@
 // play until the time is up; whatever happens to the processes behind the address meanwhile (killed,
 // stopped, Redis restarted), each player rejoins by itself, and the drill times it.
 //   cluster_drill --address ws://HOST:PORT [--rooms R] [--seconds S]
+// The rooms play for S seconds, or until a line (or the end) comes on the standard input.
 // Prints "room CODE" for each room once all play, then "ready"; "resumed CODE MS TICK" each time a
 // player is back after a drop (MS from the drop to its game playing again, TICK the room's tick then);
 // "lost CODE WHY" for a player that gave up; at the end one line:
@@ -10,11 +11,14 @@
 // where repairs counts snapshots that put a player right after the one that brought it back. Exit 0
 // when no player was lost and none needed a repair.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/globals.h"
@@ -103,9 +107,8 @@ int main(int argc, char** argv) {
         players.push_back(s.player.get());
     }
     auto all_in = [&] {
-        return std::all_of(seats.begin(), seats.end(), [](Seat& s) {
-            return s.player->session().playing() || s.player->session().lost();
-        });
+        return std::all_of(seats.begin(), seats.end(),
+                           [](Seat& s) { return s.player->session().playing() || s.player->session().lost(); });
     };
     if (!online_test::pump_until(players, bell, all_in, std::chrono::seconds(60))) {
         std::fprintf(stderr, "cluster_drill: the rooms were not all made within a minute\n");
@@ -124,8 +127,16 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     std::vector<long long> gaps;
+    std::atomic<bool> told{false};
+    std::thread listener([&] {
+        std::string line;
+        std::getline(std::cin, line);
+        told = true;
+    });
+    listener.detach();  // it may wait on the input still when the time is up
     online_test::pump_until(
-        players, bell, [] { return false; }, std::chrono::seconds(seconds), [&] {
+        players, bell, [&] { return told.load(); }, std::chrono::seconds(seconds),
+        [&] {
             for (Seat& s : seats) watch(s, gaps), play(s);
         });
     int lost = 0, repairs = 0;
