@@ -303,6 +303,21 @@ Outcome Directory::journal(const std::string& code, Journal& out) {
     return Outcome::ok;
 }
 
+Outcome Directory::advertise(const std::string& address) {
+    std::lock_guard lock(mutex_);
+    return command({"SET", "vantor:addr:" + std::to_string(config_.process), address}) ? Outcome::ok
+                                                                                       : Outcome::unreachable;
+}
+
+Outcome Directory::address(int process, std::string& address) {
+    std::lock_guard lock(mutex_);
+    auto reply = command({"GET", "vantor:addr:" + std::to_string(process)});
+    if (!reply) return Outcome::unreachable;
+    if (reply->type != REDIS_REPLY_STRING) return Outcome::absent;
+    address.assign(reply->str, reply->len);
+    return Outcome::ok;
+}
+
 Outcome Directory::whereabouts(const std::string& code, Whereabouts& where) {
     std::lock_guard lock(mutex_);
     auto reply = script(whereabouts_lua, {room_key(code)}, {});

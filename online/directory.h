@@ -1,6 +1,6 @@
 // The Redis side of a cluster of servers: each process's lease, a record per room, a room's journal,
 // the takeover of a room whose owner died, and where a room lives (docs/ONLINE.md, More than one
-// process). Not wired into the lobby yet.
+// process). The server reaches it through RedisCluster (cluster_redis.h), on a thread of its own.
 #pragma once
 
 #include <chrono>
@@ -102,6 +102,10 @@ public:
     Outcome write_snapshot(const std::string& code, const std::string& snapshot);
     Outcome append_input(const std::string& code, const std::string& input);
     Outcome journal(const std::string& code, Journal& journal);
+
+    // The address players reach this process at, vantor:addr:N, written with each lease; and another's.
+    Outcome advertise(const std::string& address);
+    Outcome address(int process, std::string& address);
 
     // Where a room lives, for a Join that reached the wrong process.
     Outcome whereabouts(const std::string& code, Whereabouts& where);

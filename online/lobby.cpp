@@ -25,6 +25,8 @@ constexpr Millis kSweepPeriod = 250;
 
 Bytes share(std::vector<uint8_t> bytes) { return std::make_shared<const std::vector<uint8_t>>(std::move(bytes)); }
 
+std::string token_bytes(const Token& token) { return std::string(token.begin(), token.end()); }
+
 std::string hex(uint64_t v) {
     char text[20];
     std::snprintf(text, sizeof text, "%016" PRIx64, v);
@@ -59,6 +61,7 @@ struct Lobby::Conn {
     uint32_t digest_asked = 0;    // the tick of the digest it was asked for, 0 for none
     bool closing = false;         // refused: what it sends is no longer read
     bool faulty = false;          // dropped for a fault: its seat is freed
+    std::optional<ClientJoin> asked;  // its Join waits for the cluster's answer
     Bucket messages{kMessageRate, kMessageRate};
     Millis last_message = 0;
     uint64_t taken = 0;  // the bytes the client had taken at taken_at
@@ -84,6 +87,8 @@ struct Lobby::Table {
     bool joined = false;  // someone besides the creator took a seat
     bool open = false;    // listed in GET /rooms
     Millis created = 0;
+    bool snapshot_due = true;  // in a cluster: the journal's next entry is a snapshot
+    Millis snapshot_at = 0, journaled_at = 0;
 };
 
 namespace {
@@ -102,7 +107,10 @@ ServerRoster roster_of(const T& table) {
 Lobby::Lobby(ServerOptions options, GameHooks hooks)
     : options_(std::move(options)), hooks_(std::move(hooks)), log_(options_.log) {}
 
-Lobby::~Lobby() { close_rooms(); }
+Lobby::~Lobby() {
+    if (cluster_) cluster_->detach(cluster_id_);
+    close_rooms();
+}
 
 void Lobby::close_rooms() {
     for (auto& [id, c] : conns_) c->table = nullptr;
@@ -170,7 +178,7 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
     bool hello = std::holds_alternative<ClientCreate>(message) || std::holds_alternative<ClientJoin>(message) ||
                  std::holds_alternative<ClientWatch>(message);
     if (hello) {
-        if (c.table) return drop(c, "a second create or join");
+        if (c.table || c.asked) return drop(c, "a second create or join");
         if (const auto* m = std::get_if<ClientJoin>(&message)) return join(c, *m, now);
         if (const auto* m = std::get_if<ClientWatch>(&message)) {
             if (m->version != kProtocolVersion)
@@ -214,6 +222,7 @@ void Lobby::create(Conn& c, bool open, Millis now) {
     if (!a.creates.take(now)) return refuse(c, "your address has created rooms too fast: wait a minute");
     a.last_create = now;
     if (tables_.size() >= options_.max_rooms) return refuse(c, "the server is full: no room for another game");
+    if (cluster_ && !hold_lease(now)) return refuse(c, "the server is not serving rooms just now: try again");
     RoomCode code;
     do code = new_code();
     while (tables_.count(code.value) || (code.value >> 35) % options_.shards != options_.shard);
@@ -225,6 +234,7 @@ void Lobby::create(Conn& c, bool open, Millis now) {
     tables_[code.value] = std::move(table);
     a.rooms++;
     seat(c, t, t.room.seat(new_token()), false, now);
+    if (cluster_) cluster_->created(cluster_id_, show_code(code), {token_bytes(t.room.token(0))});
 }
 
 void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
@@ -236,6 +246,7 @@ void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
         return refuse(c, "too many wrong codes from your address: wait a minute");
     auto it = tables_.find(m.code.value);
     if (it == tables_.end()) {
+        if (cluster_ && ask_cluster(c, m)) return;
         Address& a = address(c.address);
         a.last_guess = now;
         a.guesses.take(now);
@@ -257,6 +268,7 @@ void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
     if (side < 0) return watch(c, t, true, now);
     t.joined = true;
     seat(c, t, side, false, now);
+    if (cluster_) cluster_->token(show_code(t.code), side, token_bytes(t.room.token(side)));
 }
 
 // The connection takes the side: Welcome now, the game's snapshot at the next tick, frames after.
@@ -398,6 +410,7 @@ void Lobby::gone(uint64_t id, const std::string& why, Millis now) {
     int leader = table->room.leader();
     table->room.leave(conn->side);
     if (conn->faulty) table->room.unseat(conn->side);
+    if (conn->faulty && cluster_) cluster_->token(show_code(table->code), conn->side, "");
     std::string room = "room " + show_code(table->code);
     log_.line("room", room + " left, side " + std::to_string(side) + ": " + why, now);
     if (leader == conn->side && table->room.leader() >= 0)
@@ -413,6 +426,7 @@ void Lobby::tick(Table& table, Millis now) {
     counts_.late_sum_ms += static_cast<uint64_t>(late);
     ServerFrame frame = table.room.step();
     counts_.frames_total++;
+    if (cluster_) journal(table, frame, now);
     Bytes frame_bytes = share(encode(frame));
     Bytes snapshot;
     // Who is in the room goes to everyone when it has changed, and to each newcomer before its game.
@@ -442,6 +456,7 @@ void Lobby::tick(Table& table, Millis now) {
 }
 
 Millis Lobby::advance(Millis now) {
+    if (cluster_) hold_lease(now);
     while (!due_.empty() && due_.begin()->first <= now) {
         Table& table = *tables_.at(due_.begin()->second);
         due_.erase(due_.begin());
@@ -485,6 +500,7 @@ void Lobby::sweep(Millis now) {
             w->table = nullptr;
         }
         if (t.ticking) due_.erase({t.next, t.code.value});
+        if (cluster_) cluster_->closed(show_code(t.code));
         addresses_[t.creator].rooms--;
         it = tables_.erase(it);
     }
@@ -537,6 +553,7 @@ Metrics Lobby::metrics() const {
         m.watchers += table->watchers.size();
     }
     for (const auto& [id, c] : conns_) m.queued_bytes += c->link->queued();
+    if (cluster_) m.journal_dropped_total = cluster_->dropped();
     return m;
 }
 
@@ -563,6 +580,12 @@ std::string metrics_text(const Metrics& m) {
          m.drops_total},
         {"vantor_inputs_total", "counter", "Players' inputs the games took.", m.inputs_total},
         {"vantor_ignored_total", "counter", "Players' inputs the games did not take.", m.ignored_total},
+        {"vantor_moves_total", "counter", "Joins sent on to the process of the cluster that has the room.",
+         m.moves_total},
+        {"vantor_takeovers_total", "counter", "Rooms rebuilt here from the journal of a dead process.",
+         m.takeovers_total},
+        {"vantor_journal_dropped_total", "counter", "Journal writes the cluster could not make.",
+         m.journal_dropped_total},
     };
     std::string text;
     for (const Line& l : lines) {
@@ -580,6 +603,149 @@ std::string metrics_text(const Metrics& m) {
     text += std::string(late) + "_sum " + std::to_string(m.late_sum_ms) + "\n";
     text += std::string(late) + "_count " + std::to_string(m.late_count) + "\n";
     return text;
+}
+
+// --- The cluster ------------------------------------------------------------------------------------
+// A lobby of a cluster writes its rooms' records and journals through cluster_, asks it for the rooms
+// it does not have, and serves rooms only under the lease it had when they were made or taken.
+
+void Lobby::join_cluster(std::shared_ptr<ClusterPort> cluster, Post post) {
+    cluster_ = std::move(cluster);
+    cluster_id_ = cluster_->attach([this, post](ClusterNews news) {
+        post([this, news = std::move(news)](Millis now) mutable { heard(std::move(news), now); });
+    });
+    lease_ = cluster_->serving();
+}
+
+// False when the lease the rooms were held under is gone: they are given up, and so is a Create.
+bool Lobby::hold_lease(Millis now) {
+    uint64_t lease = cluster_->serving();
+    if (lease != lease_) {
+        if (lease_ != 0) give_up(now);
+        lease_ = lease;
+    }
+    return lease != 0;
+}
+
+// Every room goes, and its players' connections are closed with no refusal, so that they rejoin by
+// themselves and find the room where the cluster has it by then.
+void Lobby::give_up(Millis now) {
+    std::vector<uint64_t> in_rooms;
+    for (auto& [id, c] : conns_)
+        if (c->table) in_rooms.push_back(id);
+    for (uint64_t id : in_rooms) {
+        conns_.at(id)->link->drop();
+        gone(id, "this server lost its lease in the cluster", now);
+    }
+    log_.line("cluster", "lease lost: " + std::to_string(tables_.size()) + " rooms given up to the cluster", now);
+    for (auto& [code, table] : tables_) addresses_[table->creator].rooms--;
+    due_.clear();
+    tables_.clear();
+}
+
+bool Lobby::ask_cluster(Conn& c, const ClientJoin& m) {
+    c.asked = m;
+    cluster_->find(cluster_id_, c.id, show_code(m.code));
+    return true;
+}
+
+void Lobby::heard(ClusterNews news, Millis now) {
+    if (news.kind == ClusterNews::want_snapshot) {
+        RoomCode code;
+        auto it = parse_code(news.code, &code) ? tables_.find(code.value) : tables_.end();
+        if (it != tables_.end()) it->second->snapshot_due = true;
+        return;
+    }
+    auto it = conns_.find(news.conn);
+    Conn* c = it == conns_.end() || it->second->closing || !it->second->asked ? nullptr : it->second.get();
+    const Found& found = news.where;
+    // A room taken over is rebuilt whether or not its asker is still there: its other players come.
+    bool built = found.kind == Found::taken && rebuild(news.code, found, c ? c->address : "", now);
+    if (!c) return;
+    ClientJoin join_message = *c->asked;
+    c->asked.reset();
+    std::string room = "room " + news.code;
+    if ((built || found.kind == Found::mine) && tables_.count(join_message.code.value))
+        return join(*c, join_message, now);
+    if (found.kind == Found::moved) {
+        std::string name = news.code;
+        name.erase(4, 1);
+        std::vector<uint8_t> moved = encode(ServerMoved{found.address + "/room/" + name});
+        if (moved.empty()) return refuse(*c, room + " is on a process with an address too long to send");
+        counts_.moves_total++;
+        log_.line("moved", room + " is on " + found.address + ": " + c->where + " sent there", now);
+        c->link->send(share(std::move(moved)));
+        c->link->close();
+        c->closing = true;
+        return;
+    }
+    if (found.kind == Found::none) {
+        Address& a = address(c->address);
+        a.last_guess = now;
+        a.guesses.take(now);
+        return refuse(*c, "no room " + news.code);
+    }
+    if (found.kind == Found::taken) return refuse(*c, room + " cannot be rebuilt from its journal");
+    // The directory is away, or the room between owners: closed with no refusal, so that a player
+    // rejoining tries again by itself.
+    log_.line("cluster", room + " cannot be found just now: " + c->where + " closed to try again", now);
+    c->link->drop();
+    gone(c->id, "its room cannot be found just now", now);
+}
+
+// The room of a dead process, from its journal: the snapshot, then every frame after it.
+bool Lobby::rebuild(const std::string& shown, const Found& found, const std::string& by, Millis now) {
+    RoomCode code;
+    std::optional<ToClient> snapshot =
+        decode_to_client(reinterpret_cast<const uint8_t*>(found.snapshot.data()), found.snapshot.size());
+    std::string why = "its journal has no snapshot";
+    bool ok = parse_code(shown, &code) && !tables_.count(code.value) && snapshot &&
+              std::holds_alternative<ServerSnapshot>(*snapshot);
+    std::vector<ServerFrame> frames;
+    for (size_t i = 0; ok && i < found.frames.size(); i++) {
+        auto frame = decode_to_client(reinterpret_cast<const uint8_t*>(found.frames[i].data()), found.frames[i].size());
+        if (!frame || !std::holds_alternative<ServerFrame>(*frame)) ok = false, why = "its journal is damaged";
+        else frames.push_back(std::move(std::get<ServerFrame>(*frame)));
+    }
+    std::vector<Token> tokens;
+    for (const std::string& t : found.tokens) {
+        Token token{};
+        if (t.size() == token.size()) std::copy(t.begin(), t.end(), token.begin());
+        tokens.push_back(token);
+    }
+    auto table = std::make_unique<Table>(code, hooks_, by);
+    uint64_t hash = 0;
+    if (ok) ok = table->room.rebuild(std::get<ServerSnapshot>(*snapshot), frames, tokens, &why, &hash);
+    if (!ok) {
+        log_.line("cluster", "room " + shown + " cannot be rebuilt: " + why, now);
+        if (!tables_.count(code.value)) cluster_->closed(shown);
+        return false;
+    }
+    table->joined = true;
+    table->created = table->empty_since = now;
+    log_.line("cluster",
+              "room " + shown + " rebuilt at tick " + std::to_string(table->room.tick()) + ", state " + hex(hash) +
+                  ", from a snapshot and " + std::to_string(frames.size()) + " frames",
+              now);
+    counts_.takeovers_total++;
+    address(table->creator).rooms++;
+    tables_[code.value] = std::move(table);
+    return true;
+}
+
+// The journal of a tick: a snapshot at each turn, at least every 30 s and whenever the cluster asks;
+// else the frame, if it has inputs or a second has passed since the last entry.
+void Lobby::journal(Table& table, const ServerFrame& frame, Millis now) {
+    if (table.snapshot_due || table.room.turned() || now - table.snapshot_at >= 30'000) {
+        std::vector<uint8_t> bytes = encode(ServerSnapshot{table.room.tick(), table.room.snapshot()});
+        cluster_->snapshot(show_code(table.code), std::string(bytes.begin(), bytes.end()));
+        table.snapshot_due = false;
+        table.snapshot_at = table.journaled_at = now;
+    } else if (!frame.inputs.empty() || now - table.journaled_at >= 1000) {
+        std::vector<uint8_t> bytes = encode(frame);
+        cluster_->frame(show_code(table.code), std::string(bytes.begin(), bytes.end()));
+        table.journaled_at = now;
+    }
 }
 
 }  // namespace online

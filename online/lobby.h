@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "online/cluster.h"
 #include "online/log.h"
 #include "online/room.h"
 #include "online/rooms.h"
@@ -69,6 +70,8 @@ struct ServerOptions {
     // they change on disk.
     std::string tls_cert;
     std::string tls_key;
+    // The cluster the server is one process of (cluster.h); none: a process on its own.
+    std::shared_ptr<ClusterPort> cluster;
 };
 
 // Whether the front answers GET /metrics from the address (no port), by options.metrics_from.
@@ -90,6 +93,9 @@ struct Metrics {
     uint64_t drops_total = 0;     // connections closed for a fault: malformed, oversized, flooding, idle
     uint64_t inputs_total = 0;    // players' inputs the rooms' games took
     uint64_t ignored_total = 0;   // and those they did not
+    uint64_t moves_total = 0;     // Joins sent on to the process of the cluster that has the room
+    uint64_t takeovers_total = 0;        // rooms rebuilt here from the journal of a dead process
+    uint64_t journal_dropped_total = 0;  // journal writes the cluster could not make
     uint64_t queued_bytes = 0;    // waiting to be sent, over every connection
     // Ticks by how late they ran: le[i] counts those at most kLateBounds[i] ms late, cumulative.
     std::array<uint64_t, kLateBounds.size()> late_le{};
@@ -161,6 +167,12 @@ public:
     // Every room's game closes, on the calling thread, whose globals they took turns at.
     void close_rooms();
 
+    // Makes the lobby one of a cluster's (cluster.h): its rooms are recorded and journaled there, a Join
+    // for a room it does not have is looked up there, and it serves rooms only while the process holds
+    // its lease. `post` runs a function on the lobby's thread, later, with the time then.
+    using Post = std::function<void(std::function<void(Millis)>)>;
+    void join_cluster(std::shared_ptr<ClusterPort> cluster, Post post);
+
 private:
     struct Table;
     struct Conn;
@@ -181,6 +193,13 @@ private:
     bool send(Conn& c, Bytes bytes);
     bool send_snapshot(Conn& c, Table& table, Bytes* snapshot);
     std::string in_room(const Conn& c) const;
+    // The cluster's part (lobby.cpp, at its end).
+    bool ask_cluster(Conn& c, const ClientJoin& m);
+    void heard(ClusterNews news, Millis now);
+    bool rebuild(const std::string& code, const Found& found, const std::string& address, Millis now);
+    void journal(Table& table, const ServerFrame& frame, Millis now);
+    bool hold_lease(Millis now);
+    void give_up(Millis now);
 
     ServerOptions options_;
     GameHooks hooks_;
@@ -204,6 +223,9 @@ private:
     std::string rooms_json_;
     Millis rooms_at_ = 0;
     bool rooms_made_ = false;
+    std::shared_ptr<ClusterPort> cluster_;
+    int cluster_id_ = 0;
+    uint64_t lease_ = 0;  // the cluster's serving() the rooms are held under
 };
 
 }  // namespace online

@@ -209,6 +209,17 @@ std::vector<uint8_t> encode(const ServerFrame& m) {
     return out.take();
 }
 
+std::vector<uint8_t> encode(const ServerMoved& m) {
+    if (m.address.size() > 255 || !std::all_of(m.address.begin(), m.address.end(), [](char c) {
+            return printable(static_cast<uint8_t>(c));
+        }))
+        return {};
+    Out out(m.kType, m.kHeadSize + m.address.size());
+    out.put(static_cast<uint8_t>(m.address.size()));
+    out.put_bytes(m.address.data(), m.address.size());
+    return out.take();
+}
+
 std::vector<uint8_t> encode(const ServerRefuse& m) {
     std::string text = m.reason.substr(0, kMaxReason);
     for (char& c : text)
@@ -318,6 +329,15 @@ std::optional<ToClient> decode_client_message(MessageType type, In& in) {
             const uint8_t* text = in.span(length);
             if (!std::all_of(text, text + length, printable)) break;
             m.reason.assign(text, text + length);
+            return m;
+        }
+        case MessageType::kServerMoved: {
+            ServerMoved m;
+            auto length = in.get<uint8_t>();
+            if (!in.ok() || length == 0 || in.left() != length) break;
+            const uint8_t* text = in.span(length);
+            if (!std::all_of(text, text + length, printable)) break;
+            m.address.assign(text, text + length);
             return m;
         }
         case MessageType::kServerRoster: {

@@ -19,7 +19,7 @@ namespace online {
 
 // Changes whenever the messages, the snapshot or the rules change: client and server must play the
 // same game.
-constexpr uint32_t kProtocolVersion = 3;
+constexpr uint32_t kProtocolVersion = 4;
 
 // No message is longer, a snapshot included; a reason is at most this many characters.
 constexpr size_t kMaxMessage = 256 * 1024;
@@ -44,6 +44,7 @@ enum class MessageType : uint8_t {
     kServerRefuse = 0x84,
     kServerRoster = 0x85,
     kServerAskDigest = 0x86,
+    kServerMoved = 0x87,
 };
 constexpr size_t kTypeSize = sizeof(MessageType);
 
@@ -195,8 +196,17 @@ struct ServerAskDigest {
     static constexpr size_t kSize = kTypeSize + sizeof tick;
 };
 
+// The room of a Join lives on another process of the cluster: the client sends its hello again, once, to
+// that address. The server closes the connection after.
+struct ServerMoved {
+    static constexpr MessageType kType = MessageType::kServerMoved;
+    std::string address;  // a u8 length, then a ws:// or wss:// address with its path, printable ASCII
+    static constexpr size_t kHeadSize = kTypeSize + sizeof(uint8_t);
+};
+
 using ToServer = std::variant<ClientCreate, ClientJoin, ClientInput, ClientHash, ClientWatch, ClientDigest>;
-using ToClient = std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse, ServerRoster, ServerAskDigest>;
+using ToClient =
+    std::variant<ServerWelcome, ServerSnapshot, ServerFrame, ServerRefuse, ServerRoster, ServerAskDigest, ServerMoved>;
 
 std::vector<uint8_t> encode(const ClientCreate& m);
 std::vector<uint8_t> encode(const ClientJoin& m);
@@ -211,6 +221,8 @@ std::vector<uint8_t> encode(const ServerFrame& m);
 std::vector<uint8_t> encode(const ServerRefuse& m);
 std::vector<uint8_t> encode(const ServerRoster& m);
 std::vector<uint8_t> encode(const ServerAskDigest& m);
+// An address longer than 255 characters, or not printable ASCII, is no message: empty.
+std::vector<uint8_t> encode(const ServerMoved& m);
 
 // Nothing when the bytes are not exactly one message of that direction.
 std::optional<ToServer> decode_to_server(const uint8_t* data, size_t size);

@@ -14,6 +14,8 @@ namespace {
 // Inputs waiting for the next frame beyond which a room takes no more, from its players or from
 // anyone joining: the sides that may still change hands, four at a leave, fit in the rest.
 constexpr size_t kBusy = kMaxFrameInputs - 64;
+// Ticks without inputs between two journaled frames: the journal writes one every 10 ticks at least.
+constexpr uint32_t kMaxGap = 100'000;
 
 }  // namespace
 
@@ -168,13 +170,11 @@ bool Room::offer(int side, const GameInput& input) {
 ServerFrame Room::step() {
     replay::Game::Scope entered(game_);
     bool title = timer_mode == MODE_TITLE;
+    int mode = timer_mode, player = cur_player;
     hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
     tick_++;
-    if (tick_ % replay::kCheckpointTicks == 0) {
-        Pieces& kept = pieces_[tick_ / replay::kCheckpointTicks % kKeptPieces];
-        kept.tick = tick_;
-        hashes_[(tick_ / replay::kCheckpointTicks) % kKept] = {tick_, replay::state_hash_pieces(&kept.hashes)};
-    }
+    turned_ = mode != timer_mode || player != cur_player;
+    checkpoint();
     ServerFrame frame{tick_, std::move(pending_)};
     pending_.clear();
     // Back at the title after a game: a player who joined during it onto a side beyond the game's is
@@ -184,6 +184,49 @@ ServerFrame Room::step() {
             if (seats_[side].connected && side >= num_players) hand(side, false);
     }
     return frame;
+}
+
+void Room::checkpoint() {
+    if (tick_ % replay::kCheckpointTicks != 0) return;
+    Pieces& kept = pieces_[tick_ / replay::kCheckpointTicks % kKeptPieces];
+    kept.tick = tick_;
+    hashes_[(tick_ / replay::kCheckpointTicks) % kKept] = {tick_, replay::state_hash_pieces(&kept.hashes)};
+}
+
+bool Room::rebuild(const ServerSnapshot& snapshot, const std::vector<ServerFrame>& frames,
+                   const std::vector<Token>& tokens, std::string* why, uint64_t* hash) {
+    if (!open()) {
+        *why = "its game cannot be opened";
+        return false;
+    }
+    replay::Game::Scope entered(game_);
+    if (!replay::restore_snapshot(snapshot.bytes.data(), snapshot.bytes.size(), why)) return false;
+    tick_ = snapshot.tick;
+    for (const ServerFrame& frame : frames) {
+        if (frame.tick <= tick_ || frame.tick - tick_ > kMaxGap) {
+            *why = "its journal skips from tick " + std::to_string(tick_) + " to " + std::to_string(frame.tick);
+            return false;
+        }
+        while (tick_ + 1 < frame.tick) {
+            hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
+            tick_++;
+            checkpoint();
+        }
+        for (const GameInput& input : frame.inputs) {
+            plat::Message msg = to_message(input);
+            hooks_.deliver(msg.message, msg.wParam, msg.lParam);
+        }
+        hooks_.deliver(plat::WM_TIMER, TIMER_ID, 0);
+        tick_++;
+        checkpoint();
+    }
+    *hash = replay::state_hash();
+    for (size_t side = 0; side < tokens.size() && side < kMaxPlayers; side++)
+        if (!is_zero(tokens[side])) seats_[side] = Seat{true, false, tokens[side]};
+    pressed_by_ = -1;
+    pending_.clear();
+    settle();
+    return true;
 }
 
 std::vector<uint8_t> Room::snapshot() {

@@ -68,6 +68,16 @@ public:
 
     // The inputs taken since the last tick, then the next tick: the frame every client plays.
     ServerFrame step();
+    // A turn passed, or the screen changed, at the last step: a moment for the journal's snapshot.
+    bool turned() const { return turned_; }
+
+    // A room taken over from a dead process: its game, opened, becomes the snapshot of a tick, then
+    // plays the frames after it as a client would (a gap in their ticks is ticks without inputs); the
+    // seats hold their tokens, no one connected, so their sides are the computer's until their players
+    // come back. False with why when the journal does not play; the state hash at its end, before the
+    // seats are settled, in *hash.
+    bool rebuild(const ServerSnapshot& snapshot, const std::vector<ServerFrame>& frames,
+                 const std::vector<Token>& tokens, std::string* why, uint64_t* hash);
     uint32_t tick() const { return tick_; }
     // The game as it is now; between two ticks only at a tick's end, so that the snapshot of tick T is
     // followed by frame T + 1.
@@ -106,6 +116,7 @@ private:
     void apply(const GameInput& input);
     void hand(int side, bool computer);
     void settle();
+    void checkpoint();
     bool takes_press(int side, int x, int y);
 
     GameHooks hooks_;
@@ -115,6 +126,7 @@ private:
     std::vector<GameInput> pending_;
     int pressed_by_ = -1;  // the side whose press was taken last; its release is taken too
     uint32_t tick_ = 0;
+    bool turned_ = false;
     static constexpr size_t kKept = 256;
     std::array<std::pair<uint32_t, uint64_t>, kKept> hashes_{};
     struct Pieces {

@@ -142,6 +142,14 @@ struct ServerCore {
           options(with_log(std::move(o), writer.get())),
           lobby(options, std::move(hooks)) {
         if (!options.site.empty()) site = Site::open(options.site);
+        if (options.cluster)
+            lobby.join_cluster(options.cluster, [this](std::function<void(Millis)> f) {
+                net::post(ioc, [this, f = std::move(f)] {
+                    if (stopping) return;
+                    f(now());
+                    wake();
+                });
+            });
     }
     static ServerOptions with_log(ServerOptions o, AsyncWriter* writer) {
         if (writer) o.log = writer->sink();

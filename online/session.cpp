@@ -116,15 +116,17 @@ std::unique_ptr<Session> Session::create(const Address& server, replay::Deliver 
     auto session =
         over(open_transport(to_room(server, "new"), encode(ClientCreate{kProtocolVersion, open}), wake), std::move(deliver));
     session->rejoin_by(reopen_at(server, wake));
+    session->wake_ = wake;
     return session;
 }
 
 std::unique_ptr<Session> Session::join(const Address& server, RoomCode code, const Token& token,
                                        replay::Deliver deliver, Wake wake) {
-    auto session =
-        over(open_transport(to_room(server, room_name(code)), encode(ClientJoin{kProtocolVersion, code, token}), wake),
-             std::move(deliver));
+    auto hello = encode(ClientJoin{kProtocolVersion, code, token});
+    auto session = over(open_transport(to_room(server, room_name(code)), hello, wake), std::move(deliver));
     session->rejoin_by(reopen_at(server, wake));
+    session->hello_ = std::move(hello);
+    session->wake_ = wake;
     return session;
 }
 
@@ -140,9 +142,11 @@ int64_t Session::now() const {
 }
 
 std::unique_ptr<Session> Session::watch(const Address& server, RoomCode code, replay::Deliver deliver, Wake wake) {
-    auto session = over(open_transport(to_room(server, room_name(code)), encode(ClientWatch{kProtocolVersion, code}), wake),
-                        std::move(deliver));
+    auto hello = encode(ClientWatch{kProtocolVersion, code});
+    auto session = over(open_transport(to_room(server, room_name(code)), hello, wake), std::move(deliver));
     session->rejoin_by(reopen_at(server, wake));
+    session->hello_ = std::move(hello);
+    session->wake_ = wake;
     return session;
 }
 
@@ -155,6 +159,7 @@ void Session::pump() {
         if (lost_) return;
         apply(message);
     }
+    if (!moved_to_.empty()) return follow();
     // A refusal's reason says more than the closing that follows it.
     if (closed && !lost_) dropped(reason_.empty() ? why : reason_);
     if (rejoining_) try_again();
@@ -176,14 +181,33 @@ void Session::try_again() {
     if (rejoin_.over(at)) return lose("no connection for a minute: " + dropped_why_);
     if (net_ || !rejoin_.due(at, static_cast<uint32_t>(random_()))) return;
     // A watcher has no seat to take back: it watches again.
-    net_ = reopen_(code_, watching_ ? encode(ClientWatch{kProtocolVersion, code_})
-                                    : encode(ClientJoin{kProtocolVersion, code_, token_}));
+    hello_ = watching_ ? encode(ClientWatch{kProtocolVersion, code_}) : encode(ClientJoin{kProtocolVersion, code_, token_});
+    followed_ = false;
+    net_ = reopen_(code_, hello_);
+}
+
+// The room is on another process of the cluster: the hello goes there, once. A second move is a drop,
+// which a rejoin tries again from the start.
+void Session::follow() {
+    std::string to = std::move(moved_to_);
+    moved_to_.clear();
+    net_.reset();
+    Address address;
+    std::string why = "the room moved twice";
+    if (!followed_ && !hello_.empty() && parse_address(to, &address, &why)) {
+        followed_ = true;
+        net_ = open_transport(address, hello_, wake_);
+        return;
+    }
+    dropped(why);
+    if (rejoining_) try_again();
 }
 
 void Session::apply(const ToClient& message) {
     if (const auto* welcome = std::get_if<ServerWelcome>(&message)) {
         welcomed_ = true;
         rejoining_ = false;
+        followed_ = false;
         code_ = welcome->code;
         side_ = welcome->side;
         creator_ = welcome->creator;
@@ -216,6 +240,8 @@ void Session::apply(const ToClient& message) {
         if (kept.tick == ask->tick && ask->tick != 0) net_->send(encode(ClientDigest{kept.tick, kept.pieces}));
     } else if (const auto* refuse = std::get_if<ServerRefuse>(&message)) {
         reason_ = refuse->reason;
+    } else if (const auto* moved = std::get_if<ServerMoved>(&message)) {
+        moved_to_ = moved->address;
     } else if (const auto* roster = std::get_if<ServerRoster>(&message)) {
         roster_ = *roster;
         rosters_++;

@@ -5,6 +5,7 @@
 // ones the room takes. Nothing here blocks the game's thread, and a lost connection never hangs it.
 // A connection that drops once welcomed is opened again by itself, with the seat's token, for a
 // minute (rejoin.h); the seat is the computer's meanwhile, and the first snapshot puts the game back.
+// A server of a cluster may answer a Join with "moved": the hello goes once to the address it names.
 #pragma once
 
 #include <array>
@@ -97,6 +98,7 @@ private:
     void lose(const std::string& why);
     void dropped(const std::string& why);
     void try_again();
+    void follow();
     int64_t now() const;
 
     std::unique_ptr<Transport> net_;
@@ -124,6 +126,10 @@ private:
     std::array<Digest, kKeptDigests> digests_{};
     Reopen reopen_;
     Clock clock_;
+    std::vector<uint8_t> hello_;  // the last sent, for a move to send again
+    Wake wake_;
+    std::string moved_to_;  // a move heard, not yet followed
+    bool followed_ = false;  // this hello has been moved once already
     bool rejoining_ = false;
     Rejoin rejoin_;
     std::string dropped_why_;  // why the connection dropped, for when it is given up

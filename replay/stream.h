@@ -58,13 +58,15 @@ public:
     void after(const plat::Message& msg) override;
     // Hands over the game being recorded, if any, as cut short.
     void finish();
+    // Records from the game as it is now, as if its Start press had just been handled: a game put in
+    // place from a snapshot, such as an online room's journal.
+    void begin();
     bool recording() const { return recording_; }
     // The game being recorded as a replay cut short now, its final hash the state's as it is: for a
     // look at a game still in play. Call it with that game entered, and only while recording().
     Recording so_far() const;
 
 private:
-    void begin();
     Done done_;
     bool recording_ = false;
     uint8_t mode_before_ = 0;

@@ -57,6 +57,9 @@ TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
         {0, 2, InputKind::kPress, 2, 3, 0}, side_handed, {0, 2, InputKind::kRelease, 7, 8, 0}};
     EXPECT_EQ(down<ServerFrame>(encode(ServerFrame{5, inputs})).inputs, inputs);
     EXPECT_EQ(down<ServerRefuse>(encode(ServerRefuse{"tab\there"})).reason, "tab?here");
+    EXPECT_EQ(down<ServerMoved>(encode(ServerMoved{"ws://127.0.0.1:8801/room/K3M7Q2PX"})).address,
+              "ws://127.0.0.1:8801/room/K3M7Q2PX");
+    EXPECT_TRUE(encode(ServerMoved{"ws://a\n"}).empty());
     // A create's open flag is its last byte, which a client of before open rooms does not send.
     std::vector<uint8_t> create = encode(ClientCreate{kProtocolVersion, true});
     EXPECT_TRUE(up<ClientCreate>(create).open);
@@ -72,7 +75,8 @@ TEST(ProtocolTest, MessagesRoundTripAndOnlyWhole) {
         {encode(ClientHash{}), server_takes},           {encode(ServerWelcome{{}, 0, false, Token{1}}), client_takes},
         {encode(ServerFrame{5, inputs}), client_takes}, {encode(ServerRefuse{"x"}), client_takes},
         {encode(ClientWatch{}), server_takes},          {encode(ServerRoster{5, 16}), client_takes},
-        {encode(ClientDigest{30, {1, 2}}), server_takes}, {encode(ServerAskDigest{30}), client_takes}};
+        {encode(ClientDigest{30, {1, 2}}), server_takes}, {encode(ServerAskDigest{30}), client_takes},
+        {encode(ServerMoved{"ws://h:1"}), client_takes}};
     all.push_back({encode(ServerWelcome{{}, 0, false, Token{}, true, true}), client_takes});
     for (auto [bytes, takes] : all) {
         EXPECT_TRUE(takes(bytes));

@@ -3,6 +3,7 @@
 //                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
 //                 [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]
 //                 [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR] [--tls-cert FILE --tls-key FILE]
+//                 [--redis HOST:PORT --process N [--advertise ws://HOST:PORT]]
 // Serves until SIGINT or SIGTERM. Without --site it serves the site installed beside it, if any
 // (PREFIX/share/vantor/site for PREFIX/bin/vantor-server); --site "" serves none. The rooms play the built-in maps
 // only: the server works in an empty folder of its own, so that no map file where it was started is listed.
@@ -20,6 +21,7 @@
 
 #include "app/app.h"
 #include "model/globals.h"
+#include "online/cluster_redis.h"
 #include "online/server.h"
 #include "online/site.h"
 #include "platform/gdi.h"
@@ -32,7 +34,8 @@ constexpr const char* kUsage =
     "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
     "                     [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]\n"
     "                     [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]\n"
-    "                     [--tls-cert FILE --tls-key FILE]\n";
+    "                     [--tls-cert FILE --tls-key FILE]\n"
+    "                     [--redis HOST:PORT --process N [--advertise ws://HOST:PORT]]\n";
 
 // A whole number within limits, or false.
 bool number(const char* text, long long lo, long long hi, long long* value) {
@@ -61,7 +64,24 @@ bool address_or_any(const char* text) {
            inet_pton(AF_INET6, text, &bytes) == 1;
 }
 
-bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_given) {
+// What makes the server one process of a cluster (docs/ONLINE.md, More than one process).
+struct ClusterFlags {
+    std::string redis;  // HOST:PORT; empty: a process on its own
+    long long process = -1;
+    std::string advertise;
+};
+
+bool redis_address(const std::string& text, online::DirectoryConfig* config) {
+    size_t colon = text.rfind(':');
+    long long port = 0;
+    if (colon == std::string::npos || colon == 0 || !number(text.substr(colon + 1).c_str(), 1, 65535, &port))
+        return false;
+    config->host = text.substr(0, colon);
+    config->port = static_cast<int>(port);
+    return true;
+}
+
+bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_given, ClusterFlags* cluster) {
     bool port_given = false;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
@@ -91,6 +111,11 @@ bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_giv
             ok = number(value, 1, 1000000, &v), options->guesses_per_minute = static_cast<size_t>(v);
         else if (arg == "--tls-cert") options->tls_cert = value;
         else if (arg == "--tls-key") options->tls_key = value;
+        else if (arg == "--redis") cluster->redis = value;
+        else if (arg == "--process") ok = number(value, 0, 1000000, &cluster->process);
+        else if (arg == "--advertise")
+            ok = std::string(value).starts_with("ws://") || std::string(value).starts_with("wss://"),
+            cluster->advertise = value;
         else if (arg == "--rooms-per-address")
             ok = number(value, 1, 1000000, &v), options->rooms_per_address = static_cast<size_t>(v);
         else if (arg == "--creates-per-minute")
@@ -111,7 +136,32 @@ bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_giv
         std::fprintf(stderr, "vantor-server: --tls-cert and --tls-key go together\n%s", kUsage);
         return false;
     }
+    if (!cluster->redis.empty() && cluster->process < 0) {
+        std::fprintf(stderr, "vantor-server: --redis needs --process N, unique in the cluster\n%s", kUsage);
+        return false;
+    }
     return port_given;
+}
+
+// Joins the cluster once the port is known: the lease, and the address "moved" sends players to.
+bool join_cluster(online::RedisCluster& cluster, const ClusterFlags& flags, const online::ServerOptions& options,
+                  uint16_t port) {
+    std::string advertise = flags.advertise;
+    if (advertise.empty()) {
+        if (options.bind == "0.0.0.0" || options.bind == "::") {
+            std::fprintf(stderr,
+                         "vantor-server: bound to every address, the cluster needs --advertise ws://HOST:PORT\n");
+            return false;
+        }
+        bool v6 = options.bind.find(':') != std::string::npos;
+        advertise = std::string(options.tls_cert.empty() ? "ws://" : "wss://") + (v6 ? "[" : "") + options.bind +
+                    (v6 ? "]" : "") + ":" + std::to_string(port);
+    }
+    cluster.advertise(advertise);
+    std::string why;
+    if (cluster.start(std::chrono::seconds(5), &why)) return true;
+    std::fprintf(stderr, "vantor-server: %s\n", why.c_str());
+    return false;
 }
 
 }  // namespace
@@ -123,7 +173,19 @@ int main(int argc, char** argv) {
     }
     online::ServerOptions options;
     bool site_given = false;
-    if (!parse(argc, argv, &options, &site_given)) return 2;
+    ClusterFlags flags;
+    if (!parse(argc, argv, &options, &site_given, &flags)) return 2;
+    std::shared_ptr<online::RedisCluster> cluster;
+    if (!flags.redis.empty()) {
+        online::ClusterConfig config;
+        if (!redis_address(flags.redis, &config.directory)) {
+            std::fprintf(stderr, "vantor-server: --redis %s is not HOST:PORT\n%s", flags.redis.c_str(), kUsage);
+            return 2;
+        }
+        config.directory.process = static_cast<int>(flags.process);
+        config.log = [](const std::string& line) { std::fprintf(stderr, "vantor-server: %s\n", line.c_str()); };
+        options.cluster = cluster = std::make_shared<online::RedisCluster>(config);
+    }
     if (!site_given)
         if (auto site = online::installed_site("/proc/self/exe")) options.site = site->string();
     // The folder is named before the server leaves for its empty working folder.
@@ -163,6 +225,8 @@ int main(int argc, char** argv) {
     if (!server.listen(&why)) {
         std::fprintf(stderr, "vantor-server: %s\n", why.c_str());
         code = 1;
+    } else if (cluster && !join_cluster(*cluster, flags, options, server.port())) {
+        code = 1;
     } else {
         std::fprintf(stderr, "vantor-server: listening on %s port %u%s, a tick every %u ms\n", options.bind.c_str(),
                      static_cast<unsigned>(server.port()), options.tls_cert.empty() ? "" : " (https, wss)",
@@ -179,6 +243,7 @@ int main(int argc, char** argv) {
             server.stop();
         });
         server.run();
+        if (cluster) cluster->stop();
         // Stopped some other way, the waiter is woken to end as well.
         pthread_kill(waiter.native_handle(), SIGTERM);
         waiter.join();

@@ -32,7 +32,7 @@ try {
   const players = await browser.newPage();
   await players.goto(`${url}rooms`);
   await players.evaluate(async (server) => {
-    const version = [3, 0, 0, 0];  // online::kProtocolVersion
+    const version = [4, 0, 0, 0];  // online::kProtocolVersion
     const welcome = (hello) => new Promise((done) => {
       const ws = new WebSocket(`ws://${server}/room/new`);
       ws.binaryType = "arraybuffer";
