@@ -36,10 +36,84 @@ std::string hex(uint64_t v) {
 }  // namespace
 
 bool Bucket::has(Millis now) {
+    // Lanes share a bucket, each with a clock read a moment apart: time never runs back.
+    if (started_ && now < last_) now = last_;
     if (started_) tokens_ = std::min(burst_, tokens_ + rate_ * static_cast<double>(now - last_) / 1000);
     started_ = true;
     last_ = now;
     return tokens_ >= 1;
+}
+
+uint32_t lane_of(RoomCode code, const ServerOptions& options) {
+    uint64_t first = code.value >> 35;
+    return static_cast<uint32_t>(first / std::max(1u, options.shards) % std::max(1u, options.lanes));
+}
+
+Allowances::Address& Allowances::address(const std::string& name) {
+    auto [at, fresh] = addresses_.try_emplace(name);
+    Address& a = at->second;
+    if (fresh) {
+        a.creates = Bucket(static_cast<double>(options_.creates_per_minute) / 60, options_.creates_per_minute);
+        a.guesses = Bucket(static_cast<double>(options_.guesses_per_minute) / 60,
+                           static_cast<double>(options_.guesses_per_minute));
+    }
+    return a;
+}
+
+std::string Allowances::create(const std::string& name, Millis now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Address& a = address(name);
+    if (a.rooms >= options_.rooms_per_address)
+        return "your address holds " + std::to_string(a.rooms) + " rooms already";
+    if (!a.creates.take(now)) return "your address has created rooms too fast: wait a minute";
+    a.last_create = now;
+    if (rooms_ >= options_.max_rooms) return "the server is full: no room for another game";
+    a.rooms++;
+    rooms_++;
+    return std::string();
+}
+
+void Allowances::adopted(const std::string& name) {
+    std::lock_guard<std::mutex> hold(lock_);
+    address(name).rooms++;
+    rooms_++;
+}
+
+void Allowances::closed(const std::string& name) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = addresses_.find(name);
+    if (it != addresses_.end() && it->second.rooms > 0) it->second.rooms--;
+    if (rooms_ > 0) rooms_--;
+}
+
+bool Allowances::may_guess(const std::string& name, Millis now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = addresses_.find(name);
+    return it == addresses_.end() || it->second.guesses.has(now);
+}
+
+void Allowances::guessed(const std::string& name, Millis now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Address& a = address(name);
+    a.last_guess = now;
+    a.guesses.take(now);
+}
+
+bool Allowances::may_keep_desync(Millis now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (now < next_desync_replay_) return false;
+    next_desync_replay_ = now + 10'000;
+    return true;
+}
+
+void Allowances::sweep(Millis now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto it = addresses_.begin(); it != addresses_.end();) {
+        // Forgotten once it holds no room and a minute has refilled its allowances.
+        const Address& a = it->second;
+        if (a.rooms == 0 && now - a.last_create >= 60'000 && now - a.last_guess >= 60'000) it = addresses_.erase(it);
+        else ++it;
+    }
 }
 
 bool Bucket::take(Millis now) {
@@ -104,8 +178,11 @@ ServerRoster roster_of(const T& table) {
 
 }  // namespace
 
-Lobby::Lobby(ServerOptions options, GameHooks hooks)
-    : options_(std::move(options)), hooks_(std::move(hooks)), log_(options_.log) {}
+Lobby::Lobby(ServerOptions options, GameHooks hooks, std::shared_ptr<Allowances> allowances)
+    : options_(std::move(options)),
+      hooks_(std::move(hooks)),
+      log_(options_.log),
+      allowances_(allowances ? std::move(allowances) : std::make_shared<Allowances>(options_)) {}
 
 Lobby::~Lobby() {
     if (cluster_) cluster_->detach(cluster_id_);
@@ -183,6 +260,7 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
         if (const auto* m = std::get_if<ClientWatch>(&message)) {
             if (m->version != kProtocolVersion)
                 return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
+            if (lane_of(m->code, options_) != options_.lane) return elsewhere(c, m->code);
             auto it = tables_.find(m->code.value);
             if (it == tables_.end()) return refuse(c, "no room " + show_code(m->code));
             return watch(c, *it->second, false, now);
@@ -204,35 +282,30 @@ void Lobby::handle(Conn& c, const ToServer& message, Millis now) {
     else counts_.ignored_total++;
 }
 
-Lobby::Address& Lobby::address(const std::string& name) {
-    auto [at, fresh] = addresses_.try_emplace(name);
-    Address& a = at->second;
-    if (fresh) {
-        a.creates = Bucket(static_cast<double>(options_.creates_per_minute) / 60, options_.creates_per_minute);
-        a.guesses = Bucket(static_cast<double>(options_.guesses_per_minute) / 60,
-                           static_cast<double>(options_.guesses_per_minute));
-    }
-    return a;
+// A code of another lane of this process: the front sends a Join or Watch to its lane by the path.
+void Lobby::elsewhere(Conn& c, RoomCode code) {
+    std::string path = show_code(code);
+    path.erase(4, 1);
+    refuse(c, "room " + show_code(code) + " is joined at the path /room/" + path);
 }
 
 void Lobby::create(Conn& c, bool open, Millis now) {
-    Address& a = address(c.address);
-    if (a.rooms >= options_.rooms_per_address)
-        return refuse(c, "your address holds " + std::to_string(a.rooms) + " rooms already");
-    if (!a.creates.take(now)) return refuse(c, "your address has created rooms too fast: wait a minute");
-    a.last_create = now;
-    if (tables_.size() >= options_.max_rooms) return refuse(c, "the server is full: no room for another game");
     if (cluster_ && !hold_lease(now)) return refuse(c, "the server is not serving rooms just now: try again");
+    std::string no = allowances_->create(c.address, now);
+    if (!no.empty()) return refuse(c, no);
     RoomCode code;
     do code = new_code();
-    while (tables_.count(code.value) || (code.value >> 35) % options_.shards != options_.shard);
+    while (tables_.count(code.value) || (code.value >> 35) % options_.shards != options_.shard ||
+           lane_of(code, options_) != options_.lane);
     auto table = std::make_unique<Table>(code, hooks_, c.address);
-    if (!table->room.open()) return refuse(c, "the server cannot open a game");
+    if (!table->room.open()) {
+        allowances_->closed(c.address);
+        return refuse(c, "the server cannot open a game");
+    }
     Table& t = *table;
     t.open = open;
     t.created = now;
     tables_[code.value] = std::move(table);
-    a.rooms++;
     seat(c, t, t.room.seat(new_token()), false, now);
     if (cluster_) cluster_->created(cluster_id_, show_code(code), {token_bytes(t.room.token(0))});
 }
@@ -241,15 +314,13 @@ void Lobby::join(Conn& c, const ClientJoin& m, Millis now) {
     if (m.version != kProtocolVersion)
         return refuse(c, "this server speaks version " + std::to_string(kProtocolVersion));
     // A wrong code costs the address a guess; with none left, it may not ask for any room, right or not.
-    auto guessed = addresses_.find(c.address);
-    if (guessed != addresses_.end() && !guessed->second.guesses.has(now))
+    if (!allowances_->may_guess(c.address, now))
         return refuse(c, "too many wrong codes from your address: wait a minute");
+    if (lane_of(m.code, options_) != options_.lane) return elsewhere(c, m.code);
     auto it = tables_.find(m.code.value);
     if (it == tables_.end()) {
         if (cluster_ && ask_cluster(c, m)) return;
-        Address& a = address(c.address);
-        a.last_guess = now;
-        a.guesses.take(now);
+        allowances_->guessed(c.address, now);
         return refuse(c, "no room " + show_code(m.code));
     }
     Table& t = *it->second;
@@ -345,8 +416,7 @@ void Lobby::digest(Conn& c, const ClientDigest& m) {
 }
 
 void Lobby::keep_desync(Table& table, uint32_t tick, Millis now) {
-    if (options_.desync_folder.empty() || now < next_desync_replay_) return;
-    next_desync_replay_ = now + 10'000;
+    if (options_.desync_folder.empty() || !allowances_->may_keep_desync(now)) return;
     std::string why;
     std::string path = keep_desync_replay(options_.desync_folder, table.room, options_.desync_replays, &why);
     log_.line("desync replay",
@@ -427,19 +497,29 @@ void Lobby::tick(Table& table, Millis now) {
     ServerFrame frame = table.room.step();
     counts_.frames_total++;
     if (cluster_) journal(table, frame, now);
-    Bytes frame_bytes = share(encode(frame));
+    // One encoding for every connection in the room, in a buffer used again once all have sent it.
+    std::shared_ptr<std::vector<uint8_t>> buffer = frame_buffer();
+    encode(frame, buffer.get());
+    Bytes frame_bytes = std::move(buffer);
     Bytes snapshot;
     // Who is in the room goes to everyone when it has changed, and to each newcomer before its game.
     ServerRoster roster = roster_of(table);
     bool changed = !(roster == table.roster);
     table.roster = roster;
-    Bytes roster_bytes = share(encode(roster));
+    Bytes roster_bytes;
     // A send may drop its connection, which then leaves the table: the list is taken first.
-    std::vector<Conn*> all(table.watchers);
+    std::array<Conn*, kMaxWatchers + kMaxPlayers> all{};
+    size_t count = 0;
+    for (Conn* c : table.watchers)
+        if (count < all.size()) all[count++] = c;
     for (Conn* c : table.conns)
-        if (c) all.push_back(c);
-    for (Conn* c : all) {
-        if ((changed || c->wants_snapshot) && !send(*c, roster_bytes)) continue;
+        if (c && count < all.size()) all[count++] = c;
+    for (size_t i = 0; i < count; i++) {
+        Conn* c = all[i];
+        if (changed || c->wants_snapshot) {
+            if (!roster_bytes) roster_bytes = share(encode(roster));
+            if (!send(*c, roster_bytes)) continue;
+        }
         if (c->wants_snapshot) send_snapshot(*c, table, &snapshot);
         else send(*c, frame_bytes);
     }
@@ -453,6 +533,19 @@ void Lobby::tick(Table& table, Millis now) {
     Millis period = options_.tick_ms;
     if (table.room.fast()) period = std::max<Millis>(1, period * FAST_TICK_MS / TICK_MS);
     table.next = std::max(table.next + period, now);
+}
+
+// A few spare buffers are looked at from where the last was found; none free, the pool grows, up to a
+// bound beyond which a frame has a buffer of its own.
+std::shared_ptr<std::vector<uint8_t>> Lobby::frame_buffer() {
+    constexpr size_t kLooks = 4, kMostSpare = 4096;
+    for (size_t i = 0; i < kLooks && !spare_.empty(); i++) {
+        spare_at_ = (spare_at_ + 1) % spare_.size();
+        if (spare_[spare_at_].use_count() == 1) return spare_[spare_at_];
+    }
+    auto fresh = std::make_shared<std::vector<uint8_t>>();
+    if (spare_.size() < kMostSpare) spare_.push_back(fresh);
+    return fresh;
 }
 
 Millis Lobby::advance(Millis now) {
@@ -501,15 +594,10 @@ void Lobby::sweep(Millis now) {
         }
         if (t.ticking) due_.erase({t.next, t.code.value});
         if (cluster_) cluster_->closed(show_code(t.code));
-        addresses_[t.creator].rooms--;
+        allowances_->closed(t.creator);
         it = tables_.erase(it);
     }
-    for (auto it = addresses_.begin(); it != addresses_.end();) {
-        // Forgotten once it holds no room and a minute has refilled its allowances.
-        const Address& a = it->second;
-        if (a.rooms == 0 && now - a.last_create >= 60'000 && now - a.last_guess >= 60'000) it = addresses_.erase(it);
-        else ++it;
-    }
+    allowances_->sweep(now);
     log_.summarise(now);
 }
 
@@ -638,7 +726,7 @@ void Lobby::give_up(Millis now) {
         gone(id, "this server lost its lease in the cluster", now);
     }
     log_.line("cluster", "lease lost: " + std::to_string(tables_.size()) + " rooms given up to the cluster", now);
-    for (auto& [code, table] : tables_) addresses_[table->creator].rooms--;
+    for (auto& [code, table] : tables_) allowances_->closed(table->creator);
     due_.clear();
     tables_.clear();
 }
@@ -680,9 +768,7 @@ void Lobby::heard(ClusterNews news, Millis now) {
         return;
     }
     if (found.kind == Found::none) {
-        Address& a = address(c->address);
-        a.last_guess = now;
-        a.guesses.take(now);
+        allowances_->guessed(c->address, now);
         return refuse(*c, "no room " + news.code);
     }
     if (found.kind == Found::taken) return refuse(*c, room + " cannot be rebuilt from its journal");
@@ -728,7 +814,7 @@ bool Lobby::rebuild(const std::string& shown, const Found& found, const std::str
                   ", from a snapshot and " + std::to_string(frames.size()) + " frames",
               now);
     counts_.takeovers_total++;
-    address(table->creator).rooms++;
+    allowances_->adopted(table->creator);
     tables_[code.value] = std::move(table);
     return true;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -35,6 +36,11 @@ struct ServerOptions {
     // proxy in front of K servers can send a joining player to the right one by the code alone.
     uint32_t shard = 0;
     uint32_t shards = 1;
+    // Lanes: the server runs `lanes` lobbies, each on a thread of its own, and this lobby is lane
+    // `lane`. Of shard I's codes, lane L has those whose first character's worth v has v / K worth L
+    // modulo lanes (K: shards), so that the front can send a joining player to its lane by the code.
+    uint32_t lane = 0;
+    uint32_t lanes = 1;
     // A connection that completes no message for this long is closed; a room no one is in goes this
     // long after, or after abandon_seconds when no one but its creator was ever in it.
     uint32_t idle_seconds = 30;
@@ -55,7 +61,8 @@ struct ServerOptions {
     // desync_replays; empty: none. One at most every 10 s, whatever the clients do.
     std::string desync_folder = "desyncs";
     size_t desync_replays = 20;
-    // Where the log's lines go, called on the serving thread, so it must not block. Empty: the server
+    // Where the log's lines go, called on a lane's thread (the server's front makes the calls of its
+    // lanes take turns), so it must not block. Empty: the server
     // writes to standard error from a thread of its own (AsyncWriter), which no slow reader holds up.
     std::function<void(const std::string&)> log;
     // Joins to a code no room has, an address may make a minute, in bursts of as many: a code is one
@@ -79,6 +86,9 @@ bool metrics_allowed(const ServerOptions& options, const std::string& address);
 
 // The upper bounds, in ms, of the buckets of the tick lateness histogram; the last bucket is +Inf.
 constexpr std::array<Millis, 7> kLateBounds = {1, 5, 10, 25, 50, 100, 250};
+
+// The lane of the process that holds rooms of the code, by options.shards and options.lanes.
+uint32_t lane_of(RoomCode code, const ServerOptions& options);
 
 // The counters /metrics shows.
 struct Metrics {
@@ -135,9 +145,47 @@ private:
     bool started_ = false;
 };
 
+// What the lobbies of one process share, each on its own thread: every address's allowances (open
+// rooms it created, creates a minute, wrong codes), the count of rooms, and the pace of desync
+// replays, so that each limit is the process's whatever the number of lanes. Behind one small lock.
+class Allowances {
+public:
+    explicit Allowances(const ServerOptions& options) : options_(options) {}
+    // Empty when the address may create a room now, which it then holds; else why not.
+    std::string create(const std::string& address, Millis now);
+    // A room taken over from another process, on behalf of the address that joined it: counted as if
+    // it had created it, whatever its allowances.
+    void adopted(const std::string& address);
+    // A room the address created has gone, or was never opened.
+    void closed(const std::string& address);
+    // Whether the address has a guess left; and a guess spent on a code no room has.
+    bool may_guess(const std::string& address, Millis now);
+    void guessed(const std::string& address, Millis now);
+    // True at most once every 10 s for the process: a desync's replay may be kept now.
+    bool may_keep_desync(Millis now);
+    // Forgets the addresses that hold no room and whose allowances a minute has refilled.
+    void sweep(Millis now);
+
+private:
+    struct Address {
+        size_t rooms = 0;  // open rooms it created
+        Bucket creates{0, 0};
+        Millis last_create = 0;
+        Bucket guesses{0, 0};
+        Millis last_guess = 0;
+    };
+    Address& address(const std::string& name);
+    ServerOptions options_;
+    std::mutex lock_;
+    std::unordered_map<std::string, Address> addresses_;
+    size_t rooms_ = 0;
+    Millis next_desync_replay_ = 0;
+};
+
 class Lobby {
 public:
-    Lobby(ServerOptions options, GameHooks hooks);
+    // The lanes of a process share their allowances; a lobby alone has its own.
+    Lobby(ServerOptions options, GameHooks hooks, std::shared_ptr<Allowances> allowances = nullptr);
     ~Lobby();
     Lobby(const Lobby&) = delete;
     Lobby& operator=(const Lobby&) = delete;
@@ -157,8 +205,9 @@ public:
     // Runs the ticks that are due and the sweep; when it should be called next.
     Millis advance(Millis now);
     Metrics metrics() const;
-    // GET /rooms: the open rooms as JSON, made again at most once a second.
+    // GET /rooms: the open rooms as JSON, made again at most once a second; and the list itself.
     const std::string& rooms_json(Millis now);
+    std::vector<OpenRoom> open_rooms(Millis now);
     // The room's game, for a look at it; nullptr for none.
     Room* room(RoomCode code);
     // The room's watchers; 0 for no such room. The one count the lobby's lists read.
@@ -178,7 +227,6 @@ private:
     struct Conn;
     void handle(Conn& c, const ToServer& message, Millis now);
     void create(Conn& c, bool open, Millis now);
-    std::vector<OpenRoom> open_rooms(Millis now);
     void join(Conn& c, const ClientJoin& m, Millis now);
     void hash(Conn& c, const ClientHash& m);
     void digest(Conn& c, const ClientDigest& m);
@@ -186,12 +234,14 @@ private:
     void seat(Conn& c, Table& table, int side, bool back, Millis now);
     void watch(Conn& c, Table& table, bool full, Millis now);
     void refuse(Conn& c, const std::string& reason);
+    void elsewhere(Conn& c, RoomCode code);
     void drop(Conn& c, const std::string& why);
     void tick(Table& table, Millis now);
     void sweep(Millis now);
     // False when the connection was dropped for it, and so is gone.
     bool send(Conn& c, Bytes bytes);
     bool send_snapshot(Conn& c, Table& table, Bytes* snapshot);
+    std::shared_ptr<std::vector<uint8_t>> frame_buffer();
     std::string in_room(const Conn& c) const;
     // The cluster's part (lobby.cpp, at its end).
     bool ask_cluster(Conn& c, const ClientJoin& m);
@@ -207,18 +257,12 @@ private:
     std::unordered_map<uint64_t, std::unique_ptr<Table>> tables_;
     std::set<std::pair<Millis, uint64_t>> due_;  // the next tick of each room whose clock runs, and its code
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns_;
-    struct Address {
-        size_t rooms = 0;  // open rooms it created
-        Bucket creates{0, 0};
-        Millis last_create = 0;
-        Bucket guesses{0, 0};
-        Millis last_guess = 0;
-    };
-    Address& address(const std::string& name);
-    std::unordered_map<std::string, Address> addresses_;
+    std::shared_ptr<Allowances> allowances_;
+    // Frames' buffers, used again once no connection holds them; spare_at_ is where to look first.
+    std::vector<std::shared_ptr<std::vector<uint8_t>>> spare_;
+    size_t spare_at_ = 0;
     uint64_t next_id_ = 1;
     Millis next_sweep_ = 0;
-    Millis next_desync_replay_ = 0;
     Metrics counts_;
     std::string rooms_json_;
     Millis rooms_at_ = 0;

@@ -126,7 +126,8 @@ private:
     std::deque<std::vector<uint8_t>> outbox_;
 };
 
-Loopback::Loopback(ServerOptions options, GameHooks hooks) : lobby_(std::move(options), std::move(hooks)) {}
+Loopback::Loopback(ServerOptions options, GameHooks hooks, std::shared_ptr<Allowances> allowances)
+    : lobby_(std::move(options), std::move(hooks), std::move(allowances)) {}
 
 void Loopback::run_for(Millis ms) {
     std::vector<LoopTransport*> sending(transports_.begin(), transports_.end());

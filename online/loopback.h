@@ -54,7 +54,8 @@ private:
 
 class Loopback {
 public:
-    Loopback(ServerOptions options, GameHooks hooks);
+    // A lane of a process shares its allowances with the other lanes' loopbacks.
+    Loopback(ServerOptions options, GameHooks hooks, std::shared_ptr<Allowances> allowances = nullptr);
     Lobby& lobby() { return lobby_; }
     Millis now() const { return now_; }
     // Hands the lobby what the sessions have sent, then moves the clock on, running everything that

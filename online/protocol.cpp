@@ -29,7 +29,9 @@ int symbol_value(char c) {
 
 // A message's bytes: its type, then its fields.
 struct Out : plat::ByteWriter {
-    Out(MessageType type, size_t size) {
+    Out(MessageType type, size_t size) : Out(std::vector<uint8_t>(), type, size) {}
+    // Into an empty vector whose memory is used again.
+    Out(std::vector<uint8_t> empty, MessageType type, size_t size) : ByteWriter(std::move(empty)) {
         reserve(size);
         put(static_cast<uint8_t>(type));
     }
@@ -203,10 +205,17 @@ std::vector<uint8_t> encode(const ServerSnapshot& m) {
 }
 
 std::vector<uint8_t> encode(const ServerFrame& m) {
-    Out out(m.kType, m.size(m.inputs.size()));
+    std::vector<uint8_t> bytes;
+    encode(m, &bytes);
+    return bytes;
+}
+
+void encode(const ServerFrame& m, std::vector<uint8_t>* into) {
+    into->clear();
+    Out out(std::move(*into), m.kType, m.size(m.inputs.size()));
     out.put(m.tick), out.put(static_cast<uint16_t>(m.inputs.size()));
     for (const GameInput& input : m.inputs) write_input(out, input);
-    return out.take();
+    *into = out.take();
 }
 
 std::vector<uint8_t> encode(const ServerMoved& m) {

@@ -217,6 +217,8 @@ std::vector<uint8_t> encode(const ClientDigest& m);
 std::vector<uint8_t> encode(const ServerWelcome& m);
 std::vector<uint8_t> encode(const ServerSnapshot& m);
 std::vector<uint8_t> encode(const ServerFrame& m);
+// The same bytes, over what the vector held: a room's tick allocates nothing once its buffers have grown.
+void encode(const ServerFrame& m, std::vector<uint8_t>* into);
 // A reason longer than kMaxReason is cut, and characters outside printable ASCII become '?'.
 std::vector<uint8_t> encode(const ServerRefuse& m);
 std::vector<uint8_t> encode(const ServerRoster& m);

@@ -24,6 +24,9 @@ struct GameHooks {
     std::function<bool()> open;
     // Hands the thread's current game one message through the window procedure's way in.
     replay::Deliver deliver;
+    // Readies a thread that rooms' games will be made on (each of a server's lanes), before the first;
+    // none: the thread is ready as it is.
+    std::function<void()> thread;
 };
 
 class Room {

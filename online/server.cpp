@@ -1,8 +1,12 @@
-// The server's front: sockets, HTTP and timers on one io_context, and nothing else. Every rule is the
-// lobby's (lobby.h); the front hands it each connection, each message and the time.
+// The server's front: sockets, HTTP and timers, and nothing else. Every rule is a lobby's (lobby.h).
+// The front accepts and answers HTTP on a thread of its own, and runs the rooms on lanes: each lane a
+// lobby with its own io_context on its own thread, owning the rooms whose codes fall to it. An upgraded
+// WebSocket goes to the lane its path names (/room/CODE), a Create to the lanes in turn; the lane then
+// hands its lobby each connection, each message and the time.
 #include "online/server.h"
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -18,9 +22,11 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 
 #include "online/log.h"
@@ -134,25 +140,100 @@ private:
     std::shared_ptr<net::ssl::context> context_;
 };
 
+// The lanes' counters, added up.
+void add(Metrics* sum, const Metrics& m) {
+    sum->rooms += m.rooms, sum->players += m.players, sum->watchers += m.watchers;
+    sum->connections += m.connections, sum->frames_total += m.frames_total, sum->checks_total += m.checks_total;
+    sum->desyncs_total += m.desyncs_total, sum->refusals_total += m.refusals_total;
+    sum->drops_total += m.drops_total, sum->inputs_total += m.inputs_total, sum->ignored_total += m.ignored_total;
+    sum->queued_bytes += m.queued_bytes, sum->late_count += m.late_count, sum->late_sum_ms += m.late_sum_ms;
+    for (size_t i = 0; i < kLateBounds.size(); i++) sum->late_le[i] += m.late_le[i];
+    sum->moves_total += m.moves_total, sum->takeovers_total += m.takeovers_total;
+    // The cluster's own count, which every lane reads alike.
+    sum->journal_dropped_total = std::max(sum->journal_dropped_total, m.journal_dropped_total);
+}
+
+// One lane: a lobby and the rooms it owns, served by an io_context on a thread of its own. The
+// rooms' games take turns at that thread's globals.
+struct Lane {
+    Lane(ServerOptions options, GameHooks hooks, std::shared_ptr<Allowances> shared, Clock::time_point start)
+        : lobby(std::move(options), std::move(hooks), std::move(shared)), epoch(start) {}
+    Millis now() const { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - epoch).count(); }
+    void wake();
+    void run(const std::function<void()>& ready);
+    void publish() {
+        std::lock_guard<std::mutex> hold(metrics_lock);
+        published = lobby.metrics();
+    }
+    Metrics last() const {
+        std::lock_guard<std::mutex> hold(metrics_lock);
+        return published;
+    }
+    // Runs f on the lane's thread and waits for its answer; after a second, or once the lane has
+    // stopped, the fallback.
+    template <typename T, typename F>
+    T ask(F f, T fallback) {
+        if (ioc.get_executor().running_in_this_thread()) return f();
+        auto task = std::make_shared<std::packaged_task<T()>>(std::move(f));
+        std::future<T> answer = task->get_future();
+        net::post(ioc, [task] { (*task)(); });
+        if (answer.wait_for(std::chrono::seconds(1)) != std::future_status::ready) return fallback;
+        return answer.get();
+    }
+
+    // Declared before the io_context: the connections its handlers hold die with it, and reach it.
+    Lobby lobby;
+    Clock::time_point epoch;
+    bool trim = false;  // a connection that held much memory has gone: hand it back
+    Millis published_at = -1000;
+    net::io_context ioc{1};
+    net::steady_timer clock{ioc};
+    Clock::time_point armed = Clock::time_point::max();
+    bool stopping = false;
+    mutable std::mutex metrics_lock;
+    Metrics published;
+    std::thread thread;
+};
+
 struct ServerCore {
     ServerCore(ServerOptions o, GameHooks hooks)
         : writer(o.log ? nullptr : std::make_unique<AsyncWriter>([](const std::string& line) {
               std::fprintf(stderr, "vantor-server: %s\n", line.c_str());
           })),
           options(with_log(std::move(o), writer.get())),
-          lobby(options, std::move(hooks)) {
+          allowances(std::make_shared<Allowances>(options)),
+          ready(hooks.thread) {
         if (!options.site.empty()) site = Site::open(options.site);
-        if (options.cluster)
-            lobby.join_cluster(options.cluster, [this](std::function<void(Millis)> f) {
-                net::post(ioc, [this, f = std::move(f)] {
-                    if (stopping) return;
-                    f(now());
-                    wake();
+        // A TLS stream cannot move to another thread's io_context once its handshake is under way.
+        if (!options.tls_cert.empty()) options.lanes = 1;
+        options.lanes = std::max(1u, options.lanes);
+        for (uint32_t i = 0; i < options.lanes; i++) {
+            ServerOptions mine = options;
+            mine.lane = i;
+            lanes.push_back(std::make_unique<Lane>(mine, hooks, allowances, epoch));
+            Lane* lane = lanes.back().get();
+            // What the cluster answers a lane reaches it on the lane's own thread. Joins go to the lane
+            // their code falls to, so a room taken over is rebuilt there.
+            if (options.cluster)
+                lane->lobby.join_cluster(options.cluster, [lane](std::function<void(Millis)> f) {
+                    net::post(lane->ioc, [lane, f = std::move(f)] {
+                        if (lane->stopping) return;
+                        f(lane->now());
+                        lane->wake();
+                    });
                 });
-            });
+        }
     }
+    // A log of the caller's own is called by one lane at a time.
     static ServerOptions with_log(ServerOptions o, AsyncWriter* writer) {
-        if (writer) o.log = writer->sink();
+        if (writer) {
+            o.log = writer->sink();
+            return o;
+        }
+        o.log = [log = std::move(o.log), lock = std::make_shared<std::mutex>()](const std::string& line) {
+            std::lock_guard<std::mutex> hold(*lock);
+            log(line);
+        };
         return o;
     }
     Millis now() const { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - epoch).count(); }
@@ -160,31 +241,32 @@ struct ServerCore {
     void admit(tcp::socket socket);
     template <typename Next>
     void serve(Next stream, std::string address);
-    void wake();
-    void publish() {
-        std::lock_guard<std::mutex> hold(metrics_lock);
-        published = lobby.metrics();
-    }
+    // The lane of a WebSocket's path: a code's, or the next in turn for a Create or any other path.
+    Lane& lane_for(std::string_view target);
+    Metrics metrics();
+    std::string rooms_json();
 
-    // Declared before the io_context: the connections its handlers hold die with it, and reach these.
+    // Declared before the io_contexts: the connections their handlers hold die with them, and reach these.
     std::unique_ptr<AsyncWriter> writer;
     ServerOptions options;
-    Lobby lobby;
+    std::shared_ptr<Allowances> allowances;
+    std::function<void()> ready;
     std::optional<Site> site;
     Clock::time_point epoch = Clock::now();
+    // The counts below, which lanes change as their connections end.
+    std::mutex sockets_lock;
     std::unordered_map<std::string, size_t> sockets;  // open, by address, before and after the upgrade
     size_t open = 0;
-    bool trim = false;  // a connection that held much memory has gone: hand it back
-    Millis published_at = -1000;
+    std::string rooms_cache;
+    Millis rooms_at = 0;
+    bool rooms_made = false;
+    std::atomic<uint32_t> turn{0};
+    std::vector<std::unique_ptr<Lane>> lanes;
     net::io_context ioc{1};
     tcp::acceptor acceptor{ioc};
-    net::steady_timer clock{ioc};
     net::steady_timer pause{ioc};
-    Clock::time_point armed = Clock::time_point::max();
     bool stopping = false;
     std::atomic<uint16_t> port{0};
-    mutable std::mutex metrics_lock;
-    Metrics published;
     std::unique_ptr<TlsFiles> tls;  // none: plain ws:// and http://
 };
 
@@ -194,6 +276,7 @@ namespace {
 class Slot {
 public:
     Slot(ServerCore& s, std::string address) : s_(&s), address_(std::move(address)) {
+        std::lock_guard<std::mutex> hold(s_->sockets_lock);
         s_->sockets[address_]++;
         s_->open++;
     }
@@ -203,6 +286,7 @@ public:
     Slot& operator=(Slot&&) = delete;
     ~Slot() {
         if (!s_) return;
+        std::lock_guard<std::mutex> hold(s_->sockets_lock);
         s_->open--;
         if (--s_->sockets[address_] == 0) s_->sockets.erase(address_);
     }
@@ -218,11 +302,11 @@ private:
 template <typename Next>
 class Peer : public Link, public std::enable_shared_from_this<Peer<Next>> {
 public:
-    Peer(ServerCore& s, Next next, Slot slot, std::string where)
-        : s_(s), slot_(std::move(slot)), where_(std::move(where)), ws_(std::move(next)) {}
+    Peer(ServerCore& s, Lane& lane, Next next, Slot slot, std::string where)
+        : s_(s), lane_(lane), slot_(std::move(slot)), where_(std::move(where)), ws_(std::move(next)) {}
     ~Peer() override {
-        if (!forgotten_) s_.lobby.gone(id_, "the connection broke", s_.now());
-        if (most_ > 64 * 1024) s_.trim = true;
+        if (!forgotten_) lane_.lobby.gone(id_, "the connection broke", lane_.now());
+        if (most_ > 64 * 1024) lane_.trim = true;
     }
 
     // The request and any bytes that came after it in the same read: a client may send its first
@@ -243,14 +327,14 @@ public:
             });
         };
         ws_.control_callback([this](websocket::frame_type, beast::string_view) {
-            if (!forgotten_) s_.lobby.frame(id_, s_.now());
+            if (!forgotten_) lane_.lobby.frame(id_, lane_.now());
         });
         head_ = head;
         ws_.async_accept(net::buffer(head_), [self = this->shared_from_this()](beast::error_code ec) {
             self->head_.clear();
             self->head_.shrink_to_fit();
             if (ec) return self->close_socket();
-            self->id_ = self->s_.lobby.connect(self.get(), self->slot_.address(), self->where_, self->s_.now());
+            self->id_ = self->lane_.lobby.connect(self.get(), self->slot_.address(), self->where_, self->lane_.now());
             self->forgotten_ = false;
             if (!self->closing_) self->read();
         });
@@ -277,7 +361,7 @@ public:
 
 private:
     void fault(const std::string& why) {
-        if (!forgotten_) s_.lobby.fault(id_, why, s_.now());
+        if (!forgotten_) lane_.lobby.fault(id_, why, lane_.now());
         close_socket();
     }
     void read() {
@@ -290,9 +374,9 @@ private:
         if (ec) return gone(ec == websocket::error::closed ? "it closed the connection" : "the connection broke");
         if (!ws_.got_binary()) return fault("a text message");
         auto data = buffer_.cdata();
-        s_.lobby.receive(id_, static_cast<const uint8_t*>(data.data()), data.size(), s_.now());
+        lane_.lobby.receive(id_, static_cast<const uint8_t*>(data.data()), data.size(), lane_.now());
         buffer_.consume(buffer_.size());
-        s_.wake();
+        lane_.wake();
         if (!forgotten_ && !closing_) read();
     }
     void write() {
@@ -311,14 +395,15 @@ private:
         queued_ -= queue_.front()->capacity() + kQueueSlot;
         queue_.pop_front();
         if (!queue_.empty()) return write();
-        queue_.shrink_to_fit();
+        // A queue that grew for a slow reader gives its memory back; a short one keeps it for the next frame.
+        if (most_ > 64 * 1024) queue_.shrink_to_fit();
         if (closing_) close_socket();
     }
     void gone(const std::string& why) {
         close_socket();
         if (forgotten_) return;
         forgotten_ = true;
-        s_.lobby.gone(id_, why, s_.now());
+        lane_.lobby.gone(id_, why, lane_.now());
     }
     // The queue waits for a write under way to finish: that write still reads its front.
     void close_socket() {
@@ -335,6 +420,7 @@ private:
     }
 
     ServerCore& s_;
+    Lane& lane_;
     Slot slot_;
     std::string where_;
     websocket::stream<Next> ws_;
@@ -389,10 +475,10 @@ private:
         if (get && request.target() == "/metrics") {
             if (!metrics_allowed(s_.options, slot_.address()))
                 return text(http::status::forbidden, "forbidden: /metrics is not for your address\n");
-            return text(http::status::ok, metrics_text(s_.lobby.metrics()), "text/plain; version=0.0.4; charset=utf-8");
+            return text(http::status::ok, metrics_text(s_.metrics()), "text/plain; version=0.0.4; charset=utf-8");
         }
         if (get && request.target() == "/rooms")
-            return text(http::status::ok, s_.lobby.rooms_json(s_.now()), "application/json", "no-cache");
+            return text(http::status::ok, s_.rooms_json(), "application/json", "no-cache");
         if (s_.site) return file(request);
         text(http::status::not_found, "not found: WebSocket upgrades, GET /metrics and GET /rooms only\n");
     }
@@ -472,8 +558,35 @@ private:
         tcp::endpoint end = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
         std::string where = ec ? "?" : end.address().to_string() + ":" + std::to_string(end.port());
         beast::get_lowest_layer(stream_).expires_never();
-        auto peer = std::make_shared<Peer<Next>>(s_, std::move(stream_), std::move(slot_), where);
-        peer->start(bytes);
+        Lane& lane = s_.lane_for(std::string_view(request.target().data(), request.target().size()));
+        if constexpr (std::is_same_v<Next, TlsStream>) {
+            // Already on the one lane's thread.
+            std::make_shared<Peer<Next>>(s_, lane, std::move(stream_), std::move(slot_), where)->start(bytes);
+        } else {
+            hand_over(lane, std::move(bytes), std::move(where));
+        }
+    }
+
+    // The socket leaves this thread's io_context for the lane's, where the WebSocket goes on.
+    void hand_over(Lane& lane, std::string bytes, std::string where) {
+        tcp::socket& socket = beast::get_lowest_layer(stream_).socket();
+        beast::error_code ec;
+        tcp::endpoint local = socket.local_endpoint(ec);
+        if (ec) return;
+        int fd = socket.release(ec);
+        if (ec) return;
+        net::post(lane.ioc, [&s = s_, &lane, fd, protocol = local.protocol(),
+                             slot = std::make_shared<Slot>(std::move(slot_)), bytes = std::move(bytes),
+                             where = std::move(where)] {
+            tcp::socket moved(lane.ioc);
+            beast::error_code e;
+            moved.assign(protocol, fd, e);
+            if (e) {
+                ::close(fd);
+                return;
+            }
+            std::make_shared<Peer<Stream>>(s, lane, Stream(std::move(moved)), std::move(*slot), where)->start(bytes);
+        });
     }
 
     ServerCore& s_;
@@ -488,7 +601,7 @@ private:
 }  // namespace
 
 void ServerCore::accept() {
-    acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+    auto done = [this](beast::error_code ec, tcp::socket socket) {
         if (stopping) return;
         if (!ec) {
             admit(std::move(socket));
@@ -499,7 +612,11 @@ void ServerCore::accept() {
         pause.async_wait([this](beast::error_code e) {
             if (!e && !stopping) accept();
         });
-    });
+    };
+    // A TLS connection is served on the one lane from its handshake on; a plain one moves to its lane
+    // once its upgrade names the room.
+    if (tls) acceptor.async_accept(lanes.front()->ioc, std::move(done));
+    else acceptor.async_accept(std::move(done));
 }
 
 // A socket beyond the limits is closed at once, holding no descriptor and sent nothing.
@@ -508,12 +625,17 @@ void ServerCore::admit(tcp::socket socket) {
     tcp::endpoint end = socket.remote_endpoint(ec);
     if (ec) return;
     std::string address = end.address().to_string();
-    auto it = sockets.find(address);
-    size_t mine = it == sockets.end() ? 0 : it->second;
-    if (open >= options.max_connections || mine >= options.connections_per_address) {
-        lobby.turn_away(
-            address, open >= options.max_connections ? "too many connections" : "too many connections from its address",
-            now());
+    bool full = false, crowded = false;
+    {
+        std::lock_guard<std::mutex> hold(sockets_lock);
+        auto it = sockets.find(address);
+        full = open >= options.max_connections;
+        crowded = it != sockets.end() && it->second >= options.connections_per_address;
+    }
+    if (full || crowded) {
+        Lane& first = *lanes.front();
+        std::string why = full ? "too many connections" : "too many connections from its address";
+        net::post(first.ioc, [&first, address, why] { first.lobby.turn_away(address, why, first.now()); });
         socket.close(ec);
         return;
     }
@@ -526,8 +648,49 @@ void ServerCore::serve(Next stream, std::string address) {
     std::make_shared<Request<Next>>(*this, std::move(stream), Slot(*this, std::move(address)))->start();
 }
 
+Lane& ServerCore::lane_for(std::string_view target) {
+    size_t at = target.rfind("/room/");
+    RoomCode code;
+    if (at != std::string_view::npos) {
+        std::string_view name = target.substr(at + 6);
+        name = name.substr(0, name.find('?'));
+        if (name.size() == kCodeLength && parse_code(name, &code)) return *lanes[lane_of(code, options)];
+    }
+    return *lanes[turn++ % lanes.size()];
+}
+
+// Each lane's counters as they are, summed; a lane that does not answer within a second gives its last.
+Metrics ServerCore::metrics() {
+    Metrics sum;
+    for (auto& lane : lanes) {
+        Lane& l = *lane;
+        add(&sum, l.ask<Metrics>([&l] { return l.lobby.metrics(); }, l.last()));
+    }
+    return sum;
+}
+
+// Every lane's open rooms in one list, made again at most once a second.
+std::string ServerCore::rooms_json() {
+    Millis at = now();
+    if (rooms_made && at - rooms_at < 1000) return rooms_cache;
+    std::vector<OpenRoom> all;
+    for (auto& lane : lanes) {
+        Lane& l = *lane;
+        std::vector<OpenRoom> some =
+            l.ask<std::vector<OpenRoom>>([&l] { return l.lobby.open_rooms(l.now()); }, std::vector<OpenRoom>());
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    std::sort(all.begin(), all.end(), [](const OpenRoom& a, const OpenRoom& b) {
+        return a.age != b.age ? a.age > b.age : a.code.value < b.code.value;
+    });
+    rooms_cache = online::rooms_json(all);
+    rooms_at = at;
+    rooms_made = true;
+    return rooms_cache;
+}
+
 // Runs what the lobby has due, and sets the clock for its next call.
-void ServerCore::wake() {
+void Lane::wake() {
     if (stopping) return;
     Millis now_ms = now();
     Millis next = lobby.advance(now_ms);
@@ -549,6 +712,20 @@ void ServerCore::wake() {
         armed = Clock::time_point::max();
         wake();
     });
+}
+
+// Serves until stopped; then every connection's handlers run out, and the rooms' games close on this
+// thread, whose globals they have been taking turns at.
+void Lane::run(const std::function<void()>& ready) {
+    if (ready) ready();
+    auto work = net::make_work_guard(ioc);
+    wake();
+    ioc.run();
+    stopping = true;
+    ioc.restart();
+    ioc.poll();
+    lobby.close_rooms();
+    publish();
 }
 
 Server::Server(ServerOptions options, GameHooks hooks)
@@ -593,17 +770,19 @@ bool Server::listen(std::string* why) {
 
 uint16_t Server::port() const { return impl_->port; }
 
+uint32_t Server::lanes() const { return static_cast<uint32_t>(impl_->lanes.size()); }
+
 void Server::run() {
+    for (auto& lane : impl_->lanes) {
+        Lane& l = *lane;
+        l.thread = std::thread([&l, ready = impl_->ready] { l.run(ready); });
+    }
     impl_->accept();
-    impl_->wake();
     impl_->ioc.run();
-    // Every connection's handlers run out, then the rooms' games close on this thread, whose globals
-    // they have been taking turns at.
     impl_->stopping = true;
     impl_->ioc.restart();
     impl_->ioc.poll();
-    impl_->lobby.close_rooms();
-    impl_->publish();
+    for (auto& lane : impl_->lanes) lane->thread.join();
 }
 
 void Server::stop() {
@@ -611,15 +790,22 @@ void Server::stop() {
         impl->stopping = true;
         beast::error_code ec;
         impl->acceptor.close(ec);
-        impl->clock.cancel();
         impl->pause.cancel();
         impl->ioc.stop();
+        for (auto& lane : impl->lanes) {
+            net::post(lane->ioc, [&l = *lane] {
+                l.stopping = true;
+                l.clock.cancel();
+                l.ioc.stop();
+            });
+        }
     });
 }
 
 Metrics Server::metrics() const {
-    std::lock_guard<std::mutex> hold(impl_->metrics_lock);
-    return impl_->published;
+    Metrics sum;
+    for (auto& lane : impl_->lanes) add(&sum, lane->last());
+    return sum;
 }
 
 }  // namespace online

@@ -1,6 +1,7 @@
 // The server of online play: rooms of up to four players, each room a headless game that is the
-// authority, reached over WebSocket; the same port answers GET /metrics. One thread runs it all: the
-// lobby (lobby.h) with every rule, behind a front of Boost.Beast sockets and timers (server.cpp).
+// authority, reached over WebSocket; the same port answers GET /metrics. The rooms run on lanes
+// (options.lanes), each a lobby (lobby.h) with every rule on a thread of its own, behind a front of
+// Boost.Beast sockets and timers (server.cpp) that accepts and answers HTTP on the calling thread.
 // docs/ONLINE.md describes the rules, the limits and the messages.
 #pragma once
 
@@ -24,7 +25,10 @@ public:
     // Binds and listens. False with a reason when the address cannot be had.
     bool listen(std::string* why);
     uint16_t port() const;
-    // Serves on the calling thread, whose globals the rooms' games take turns at, until stop().
+    // The lanes it runs: options.lanes, or one with TLS.
+    uint32_t lanes() const;
+    // Serves until stop(): the front on the calling thread, each lane on a thread it starts, whose
+    // globals that lane's rooms' games take turns at.
     void run();
     // From any thread.
     void stop();

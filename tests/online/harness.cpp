@@ -53,15 +53,18 @@ LocalServer::LocalServer(online::ServerOptions options) {
         std::lock_guard<std::mutex> hold(lock_);
         lines_.push_back(line);
     };
-    server_ = std::make_unique<online::Server>(options, hooks());
-    std::string why;
-    if (!server_->listen(&why)) throw std::runtime_error(why);
+    // Two lanes, as on a machine of two cores: a player's path takes it to its room's.
+    if (options.lanes == 1) options.lanes = 2;
+    online::GameHooks h = hooks();
     // Its rooms' pictures are kept as vantor-server keeps them.
-    thread_ = std::thread([this] {
+    h.thread = [] {
         plat::set_window_pictures(false);
         plat::set_layered_pictures(true);
-        server_->run();
-    });
+    };
+    server_ = std::make_unique<online::Server>(options, h);
+    std::string why;
+    if (!server_->listen(&why)) throw std::runtime_error(why);
+    thread_ = std::thread([this] { server_->run(); });
 }
 
 LocalServer::~LocalServer() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -117,6 +118,46 @@ TEST_F(LobbyTest, TheRoomsOfAShardHaveCodesThatSaySo) {
         ASSERT_TRUE(w);
         EXPECT_EQ((w->code.value >> 35) % 4, 2u);
     }
+}
+
+// Two lanes of one process: each makes the codes that fall to it, sends a player with another lane's
+// code to its path, and counts an address's rooms and guesses with the other's.
+TEST_F(LobbyTest, LanesShareTheProcesssLimitsAndSendAJoinToItsLane) {
+    online::ServerOptions o;
+    o.tick_ms = 10;
+    o.lanes = 2;
+    o.guesses_per_minute = 2;
+    auto shared = std::make_shared<online::Allowances>(o);
+    std::array<std::unique_ptr<online::Loopback>, 2> lanes;
+    for (uint32_t i = 0; i < 2; i++) {
+        o.lane = i;
+        lanes[i] = std::make_unique<online::Loopback>(o, hooks(), shared);
+    }
+    std::vector<std::unique_ptr<online::LoopConnection>> held;
+    std::array<online::RoomCode, 2> codes{};
+    int made = 0;
+    for (int i = 0; i < 12; i++) {
+        uint32_t lane = static_cast<uint32_t>(i % 2);
+        held.push_back(lanes[lane]->connect(kHostile));
+        if (auto w = welcome(*held.back(), encode(online::ClientCreate{}))) {
+            EXPECT_EQ(online::lane_of(w->code, o), lane);
+            codes[lane] = w->code;
+            made++;
+        }
+    }
+    EXPECT_EQ(made, 8) << "the process's rooms an address may hold, not a lane's";
+    std::string path = online::show_code(codes[1]).erase(4, 1);
+    auto astray = lanes[0]->connect(kHonest);
+    astray->send_message(encode(join_message(codes[1])));
+    EXPECT_EQ(astray->refusal(), "room " + online::show_code(codes[1]) + " is joined at the path /room/" + path);
+    for (uint32_t lane : {0u, 1u, 0u}) {
+        auto guess = lanes[lane]->connect(kHonest);
+        guess->send_message(encode(join_message(online::RoomCode{codes[lane].value ^ 2})));
+        guess->refusal();
+    }
+    auto right = lanes[1]->connect(kHonest);
+    right->send_message(encode(join_message(codes[1])));
+    EXPECT_EQ(right->refusal(), "too many wrong codes from your address: wait a minute");
 }
 
 // Junk, inputs before joining, a second join and floods of inputs, of messages and of pings each close

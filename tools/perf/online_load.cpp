@@ -1,6 +1,7 @@
 // A load test of vantor-server on the loopback: many rooms of four light clients at once, and a few
 // rooms of full headless players whose hashes the server checks.
 //   online_load --server PATH [--rooms R] [--seconds S] [--tick-ms MS] [--full-rooms N] [--threads T]
+//               [--server-threads N]
 // The server runs as a child process on a free port. A light client is a WebSocket and no game: the
 // creator of a room reads its frames and notes when each arrives; the three who join only keep their
 // sockets drained. Each room's creator hands all four sides to the
@@ -54,6 +55,7 @@ struct Options {
     int tick_ms = 100;
     int full_rooms = 8;
     int threads = 2;
+    int server_threads = 0;  // 0: the server's default
 };
 
 // The title screen's player boxes and Start, as the creator clicks them: every side the computer's.
@@ -75,6 +77,7 @@ public:
         std::string rooms = std::to_string(o.rooms + o.full_rooms + 16);
         std::string conns = std::to_string(4 * (o.rooms + o.full_rooms) + 64);
         std::string tick = std::to_string(o.tick_ms);
+        std::string lanes = std::to_string(o.server_threads);
         pid_ = fork();
         if (pid_ < 0) return *why = "cannot fork", false;
         if (pid_ == 0) {
@@ -83,9 +86,9 @@ public:
             close(pipe_ends[1]);
             // Light clients send nothing: they are not closed as idle within the run.
             execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--tick-ms", tick.c_str(),
-                  "--max-rooms", rooms.c_str(), "--max-connections", conns.c_str(),
-                  "--rooms-per-address", rooms.c_str(), "--creates-per-minute", rooms.c_str(),
-                  "--connections-per-address", conns.c_str(), "--idle-seconds", "3600",
+                  "--max-rooms", rooms.c_str(), "--max-connections", conns.c_str(), "--rooms-per-address",
+                  rooms.c_str(), "--creates-per-minute", rooms.c_str(), "--connections-per-address", conns.c_str(),
+                  "--idle-seconds", "3600", o.server_threads ? "--threads" : static_cast<char*>(nullptr), lanes.c_str(),
                   static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -334,12 +337,23 @@ void Client::on_message() {
 struct Delays {
     double p50 = 0, p99 = 0, max = 0;
     size_t frames = 0;
+    int fast_rooms = 0;
 };
 
 Delays frame_delays(const std::vector<Room>& rooms, int tick_ms) {
     std::vector<int64_t> delays;
     int64_t period = int64_t{tick_ms} * 1000;
+    Delays d;
     for (const Room& r : rooms) {
+        // A room whose ticks ran at twice tick_ms's pace or more was in fast play (four times the pace)
+        // for a while, as when a restart's two clicks straddle a game's end: it has no clock to measure
+        // against. A room catching up after a stall comes nowhere near that pace.
+        const auto& seen = r.clients[0] ? r.clients[0]->arrivals : std::vector<std::pair<uint32_t, int64_t>>();
+        if (seen.size() > 1 && (seen.back().first - seen.front().first) * period >
+                                   (seen.back().second - seen.front().second) * 2 + period) {
+            d.fast_rooms++;
+            continue;
+        }
         int64_t least = INT64_MAX;
         for (const auto& c : r.clients)
             if (c)
@@ -348,7 +362,6 @@ Delays frame_delays(const std::vector<Room>& rooms, int tick_ms) {
             if (c)
                 for (auto [tick, at] : c->arrivals) delays.push_back(at - tick * period - least);
     }
-    Delays d;
     d.frames = delays.size();
     if (delays.empty()) return d;
     std::sort(delays.begin(), delays.end());
@@ -444,10 +457,12 @@ bool parse(int argc, char** argv, Options* o) {
         else if (arg == "--tick-ms") o->tick_ms = std::atoi(v);
         else if (arg == "--full-rooms") o->full_rooms = std::atoi(v);
         else if (arg == "--threads") o->threads = std::atoi(v);
+        else if (arg == "--server-threads") o->server_threads = std::atoi(v);
         else return false;
     }
     return argc % 2 == 1 && !o->server.empty() && o->rooms > 0 && o->seconds > 0 && o->seconds <= 3600 &&
-           o->tick_ms > 0 && o->full_rooms >= 0 && o->threads > 0 && o->threads <= 8;
+           o->tick_ms > 0 && o->full_rooms >= 0 && o->threads > 0 && o->threads <= 8 && o->server_threads >= 0 &&
+           o->server_threads <= 64;
 }
 
 // Client threads, each with an io_context its rooms live on.
@@ -482,7 +497,7 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, &o)) {
         std::fprintf(stderr,
                      "usage: online_load --server PATH [--rooms R] [--seconds S] [--tick-ms MS] [--full-rooms N] "
-                     "[--threads T]\n");
+                     "[--threads T] [--server-threads N]\n");
         return 2;
     }
     // Four connections a room, in this process and in the server's, which inherits the limit.
@@ -523,8 +538,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     long rss_title = server.rss();
 
-    // The creators hand every side to the computer and start; and start again every few seconds, which
-    // a game in play ignores, so that a room back on its title screen plays again.
+    // The creators hand every side to the computer and start; and start again every few seconds, so that
+    // a room back on its title screen plays again. Start is on the map, where a click in a computer's
+    // turn switches fast play: two clicks switch it back, and on the title the second lands on the
+    // placing screen, which takes none, so the rooms keep the pace of tick_ms.
     for (Room& room : rooms) {
         on(room, [&room] {
             for (int side = 0; side < online::kMaxPlayers; side++) room.clients[0]->click(box_x(side), kBoxY);
@@ -536,7 +553,10 @@ int main(int argc, char** argv) {
     std::thread restarter([&] {
         for (int second = 0; restarting; second++) {
             for (size_t r = static_cast<size_t>(second % 5); r < rooms.size(); r += 5)
-                on(rooms[r], [&room = rooms[r]] { room.clients[0]->click(kStartX, kStartY); });
+                on(rooms[r], [&room = rooms[r]] {
+                    room.clients[0]->click(kStartX, kStartY);
+                    room.clients[0]->click(kStartX, kStartY);
+                });
             for (int i = 0; i < 10 && restarting; i++) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
@@ -546,6 +566,10 @@ int main(int argc, char** argv) {
     // The measured run: full rooms beside the light ones.
     auto end = Clock::now() + std::chrono::seconds(o.seconds);
     double cpu_before = server.cpu();
+    long long frames_before = metric(load.port, "vantor_frames_total");
+    // The server's own view of its lateness: ticks run more than 25 ms after their time.
+    const std::string on_time = "vantor_tick_lateness_ms_bucket{le=\"25\"}";
+    long long on_time_before = metric(load.port, on_time);
     auto run_began = Clock::now();
     load.measuring = true;
     std::atomic<int> full_failed{0};
@@ -558,6 +582,8 @@ int main(int argc, char** argv) {
     load.measuring = false;
     double run_seconds = std::chrono::duration<double>(Clock::now() - run_began).count();
     double cpu = server.cpu() - cpu_before;
+    long long run_frames = metric(load.port, "vantor_frames_total") - frames_before;
+    long long run_on_time = metric(load.port, on_time) - on_time_before;
     long rss_end = server.rss();
     for (std::thread& t : full) t.join();
     restarting = false;
@@ -580,12 +606,17 @@ int main(int argc, char** argv) {
     double per_play = (rss_play - rss_empty) / static_cast<double>(o.rooms);
     std::printf("rooms %d of 4 light clients (set up in %.1f s), %d full rooms, tick %d ms, %d s of play\n", o.rooms,
                 setup, o.full_rooms, o.tick_ms, o.seconds);
-    std::printf("frame delay ms: p50 %.2f p99 %.2f max %.2f over %zu frames\n", d.p50, d.p99, d.max, d.frames);
+    std::printf("frame delay ms: p50 %.2f p99 %.2f max %.2f over %zu frames (%d rooms in fast play left out)\n", d.p50,
+                d.p99, d.max, d.frames, d.fast_rooms);
     std::printf("server RSS KiB: empty %ld, titles %ld, in play %ld, at the end %ld\n", rss_empty, rss_title, rss_play,
                 rss_end);
     std::printf("per room KiB: title %.0f, in play %.0f\n", per_title, per_play);
     std::printf("server CPU: %.1f s over %.1f s, %.0f%% of 2 cores\n", cpu, run_seconds,
                 100.0 * cpu / (2.0 * run_seconds));
+    // What a room's tick costs the server, all its work over the run included (accepts, reads, hashes).
+    std::printf("server CPU a room tick: %.1f us over %lld ticks, %.1f%% of them run over 25 ms late\n",
+                run_frames > 0 ? 1e6 * cpu / run_frames : 0.0, run_frames,
+                run_frames > 0 ? 100.0 * static_cast<double>(run_frames - run_on_time) / run_frames : 0.0);
     std::printf("server frames %lld hash checks %lld desyncs %lld; failed connections %d, server faults %d%s\n", frames,
                 checks, desyncs, load.failed.load() + full_failed.load(), server.faults(),
                 clean_exit ? "" : "; the server did not stop cleanly");

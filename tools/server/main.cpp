@@ -3,7 +3,8 @@
 //                 [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]
 //                 [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]
 //                 [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR] [--tls-cert FILE --tls-key FILE]
-//                 [--redis HOST:PORT --process N [--advertise ws://HOST:PORT]]
+//                 [--threads N] [--redis HOST:PORT --process N [--advertise ws://HOST:PORT]]
+// The rooms run on N threads, one per core by default (one with TLS); a room stays on one.
 // Serves until SIGINT or SIGTERM. Without --site it serves the site installed beside it, if any
 // (PREFIX/share/vantor/site for PREFIX/bin/vantor-server); --site "" serves none. The rooms play the built-in maps
 // only: the server works in an empty folder of its own, so that no map file where it was started is listed.
@@ -11,6 +12,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +36,7 @@ constexpr const char* kUsage =
     "                     [--idle-seconds S] [--expiry-seconds S] [--shard I/K] [--rooms-per-address N]\n"
     "                     [--creates-per-minute N] [--connections-per-address N] [--guesses-per-minute N]\n"
     "                     [--site DIR] [--metrics-from ADDR|any] [--desync-dir DIR]\n"
-    "                     [--tls-cert FILE --tls-key FILE]\n"
+    "                     [--tls-cert FILE --tls-key FILE] [--threads N]\n"
     "                     [--redis HOST:PORT --process N [--advertise ws://HOST:PORT]]\n";
 
 // A whole number within limits, or false.
@@ -82,7 +84,7 @@ bool redis_address(const std::string& text, online::DirectoryConfig* config) {
 }
 
 bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_given, ClusterFlags* cluster) {
-    bool port_given = false;
+    bool port_given = false, threads_given = false;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if (i + 1 >= argc) {
@@ -104,6 +106,8 @@ bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_giv
         else if (arg == "--expiry-seconds")
             ok = number(value, 1, 7 * 86400, &v), options->expiry_seconds = static_cast<uint32_t>(v);
         else if (arg == "--shard") ok = shard(value, options);
+        else if (arg == "--threads")
+            ok = number(value, 1, 32, &v), options->lanes = static_cast<uint32_t>(v), threads_given = true;
         else if (arg == "--desync-dir") options->desync_folder = std::filesystem::absolute(value).string();
         else if (arg == "--site") options->site = value, *site_given = true;
         else if (arg == "--metrics-from") ok = address_or_any(value), options->metrics_from = value;
@@ -138,6 +142,13 @@ bool parse(int argc, char** argv, online::ServerOptions* options, bool* site_giv
     }
     if (!cluster->redis.empty() && cluster->process < 0) {
         std::fprintf(stderr, "vantor-server: --redis needs --process N, unique in the cluster\n%s", kUsage);
+        return false;
+    }
+    // A lane holds the codes of one first character at least: of shard I/K's 32 / K, a lane's share.
+    // By default, one lane a core, as many as that allows.
+    if (!threads_given) options->lanes = std::clamp(std::thread::hardware_concurrency(), 1u, 32 / options->shards);
+    if (options->lanes * options->shards > 32) {
+        std::fprintf(stderr, "vantor-server: --threads times the shards' count is at most 32\n%s", kUsage);
         return false;
     }
     return port_given;
@@ -219,6 +230,10 @@ int main(int argc, char** argv) {
         // The headless backend keeps the name of every sound played: a server would pile them up.
         plat::clear_sound_log();
     };
+    hooks.thread = [] {
+        plat::set_window_pictures(false);
+        plat::set_layered_pictures(true);
+    };
     online::Server server(options, hooks);
     std::string why;
     int code = 0;
@@ -228,9 +243,10 @@ int main(int argc, char** argv) {
     } else if (cluster && !join_cluster(*cluster, flags, options, server.port())) {
         code = 1;
     } else {
-        std::fprintf(stderr, "vantor-server: listening on %s port %u%s, a tick every %u ms\n", options.bind.c_str(),
-                     static_cast<unsigned>(server.port()), options.tls_cert.empty() ? "" : " (https, wss)",
-                     static_cast<unsigned>(options.tick_ms));
+        std::fprintf(stderr, "vantor-server: listening on %s port %u%s, a tick every %u ms, rooms on %u threads\n",
+                     options.bind.c_str(), static_cast<unsigned>(server.port()),
+                     options.tls_cert.empty() ? "" : " (https, wss)", static_cast<unsigned>(options.tick_ms),
+                     static_cast<unsigned>(server.lanes()));
         if (!options.site.empty())
             std::fprintf(stderr, "vantor-server: serving the site %s: %s://%s:%u/\n", options.site.c_str(),
                          options.tls_cert.empty() ? "http" : "https",
