@@ -549,6 +549,9 @@ std::vector<uint8_t> take_snapshot() {
     out.resize(Header::kSize + packed_size);
     compress2(out.data() + Header::kSize, &packed_size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED);
     out.resize(Header::kSize + packed_size);
+    // What was set aside for the worst case is some megabytes: a room's recording keeps its snapshot
+    // for the whole game.
+    out.shrink_to_fit();
     return out;
 }
 
