@@ -57,6 +57,9 @@ struct ServerOptions {
     // frames may wait without the client taking a byte of them.
     size_t max_queued = 1024 * 1024;
     uint32_t write_seconds = 30;
+    // The kernel's send buffer of a connection's socket, in bytes; 0: the system's, which on the
+    // loopback takes a megabyte or more before a write is held up.
+    int send_buffer = 0;
     // Where a desync's replay is written (relative to the working folder), keeping the newest
     // desync_replays; empty: none. One at most every 10 s, whatever the clients do.
     std::string desync_folder = "desyncs";

@@ -25,6 +25,7 @@
 #include <future>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <thread>
 #include <unordered_map>
@@ -68,6 +69,26 @@ struct Meter {
 
 using Stream = beast::basic_stream<tcp, net::any_io_executor, Meter>;
 using TlsStream = beast::ssl_stream<Stream>;
+
+// Messages a gathered write takes from the front of a connection's queue.
+constexpr size_t kGather = 16;
+
+// Writes the head of a final, unmasked, binary WebSocket frame of n bytes, as a server sends it; its
+// length, 2 to 10 bytes.
+size_t frame_head(uint8_t* head, size_t n) {
+    head[0] = 0x82;
+    if (n < 126) {
+        head[1] = static_cast<uint8_t>(n);
+        return 2;
+    }
+    if (n <= 0xFFFF) {
+        head[1] = 126, head[2] = static_cast<uint8_t>(n >> 8), head[3] = static_cast<uint8_t>(n);
+        return 4;
+    }
+    head[1] = 127;
+    for (int i = 0; i < 8; i++) head[2 + i] = static_cast<uint8_t>(static_cast<uint64_t>(n) >> (56 - 8 * i));
+    return 10;
+}
 
 // How often, at most, the certificate's files are looked at for a change: on an accept, so that an
 // idle server does nothing.
@@ -299,8 +320,17 @@ private:
 
 // One WebSocket connection, over TCP or TLS: what it sends goes to the lobby as it comes; a queue of
 // what goes out.
+//
+// Over TCP the peer frames its messages itself and writes what is queued in one gathered write, at
+// once, from the lobby's call; only what the socket will not take now is copied aside and left to an
+// asynchronous write. Beast's stream would write one message an operation, each through the reactor.
+// Beast still reads, and answers a ping or a close itself: one that comes while a write is held up
+// could land inside its frame, so the peer then shuts its sending side instead, and the client hears
+// the end of the stream, never a broken frame. Over TLS, Beast writes.
 template <typename Next>
 class Peer : public Link, public std::enable_shared_from_this<Peer<Next>> {
+    static constexpr bool kGathers = std::is_same_v<Next, Stream>;
+
 public:
     Peer(ServerCore& s, Lane& lane, Next next, Slot slot, std::string where)
         : s_(s), lane_(lane), slot_(std::move(slot)), where_(std::move(where)), ws_(std::move(next)) {}
@@ -319,6 +349,11 @@ public:
         ws_.set_option(timeout);
         ws_.read_message_max(kMaxMessage);
         ws_.binary(true);
+        if (s_.options.send_buffer > 0) {
+            beast::error_code ec;
+            beast::get_lowest_layer(ws_).socket().set_option(net::socket_base::send_buffer_size(s_.options.send_buffer),
+                                                             ec);
+        }
         std::weak_ptr<Peer> weak = this->weak_from_this();
         beast::get_lowest_layer(ws_).rate_policy().over = [weak, ex = ws_.get_executor()] {
             net::post(ex, [weak] {
@@ -326,7 +361,11 @@ public:
                     p->fault("more than " + std::to_string(kReadBytesPerSecond) + " bytes a second");
             });
         };
-        ws_.control_callback([this](websocket::frame_type, beast::string_view) {
+        ws_.control_callback([this](websocket::frame_type kind, beast::string_view) {
+            if (kGathers && writing_ && kind != websocket::frame_type::pong) {
+                beast::error_code ec;
+                beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_send, ec);
+            }
             if (!forgotten_) lane_.lobby.frame(id_, lane_.now());
         });
         head_ = head;
@@ -336,6 +375,10 @@ public:
             if (ec) return self->close_socket();
             self->id_ = self->lane_.lobby.connect(self.get(), self->slot_.address(), self->where_, self->lane_.now());
             self->forgotten_ = false;
+            if constexpr (kGathers) {
+                beast::error_code nb;
+                beast::get_lowest_layer(self->ws_).socket().non_blocking(true, nb);
+            }
             if (!self->closing_) self->read();
         });
     }
@@ -380,24 +423,87 @@ private:
         if (!forgotten_ && !closing_) read();
     }
     void write() {
-        writing_ = true;
-        ws_.async_write(net::buffer(*queue_.front()),
-                        [self = this->shared_from_this()](beast::error_code ec, size_t n) { self->on_write(ec, n); });
-    }
-    void on_write(beast::error_code ec, size_t n) {
-        writing_ = false;
-        // A write can complete after the socket was closed for a drop: the queue is let go only now.
-        if (ec || forgotten_) {
-            release();
-            return gone("the connection broke");
+        if constexpr (kGathers) {
+            write_gathered();
+        } else {
+            writing_ = true;
+            ws_.async_write(net::buffer(*queue_.front()), [self = this->shared_from_this()](beast::error_code ec,
+                                                                                             size_t n) {
+                self->writing_ = false;
+                if (ec || self->forgotten_) return self->broken();
+                self->taken_ += n;
+                self->pop(1);
+                if (!self->queue_.empty()) return self->write();
+                self->written();
+            });
         }
-        taken_ += n;
-        queued_ -= queue_.front()->capacity() + kQueueSlot;
-        queue_.pop_front();
-        if (!queue_.empty()) return write();
-        // A queue that grew for a slow reader gives its memory back; a short one keeps it for the next frame.
+    }
+    // Frames and writes what is queued, kGather messages a write; a write the socket takes only in part
+    // leaves the rest to an asynchronous write, its bytes copied. A socket that fails is closed, and the
+    // lobby hears of it from the read that fails: never from within its own call.
+    void write_gathered() {
+        tcp::socket& socket = beast::get_lowest_layer(ws_).socket();
+        while (!queue_.empty()) {
+            size_t n = std::min(queue_.size(), kGather), total = 0;
+            std::array<std::array<uint8_t, 10>, kGather> heads;
+            std::array<net::const_buffer, 2 * kGather> parts;
+            for (size_t i = 0; i < n; i++) {
+                const std::vector<uint8_t>& message = *queue_[i];
+                parts[2 * i] = net::buffer(heads[i].data(), frame_head(heads[i].data(), message.size()));
+                parts[2 * i + 1] = net::buffer(message);
+                total += parts[2 * i].size() + message.size();
+            }
+            beast::error_code ec;
+            size_t sent = socket.write_some(std::span<const net::const_buffer>(parts.data(), 2 * n), ec);
+            if (ec == net::error::would_block) ec = {}, sent = 0;
+            if (ec) {
+                closing_ = true;
+                return close_socket();
+            }
+            taken_ += sent;
+            if (sent < total) {
+                rest_.clear();
+                for (size_t i = 0, skip = sent; i < 2 * n; i++) {
+                    const auto* bytes = static_cast<const uint8_t*>(parts[i].data());
+                    size_t from = std::min(skip, parts[i].size());
+                    rest_.insert(rest_.end(), bytes + from, bytes + parts[i].size());
+                    skip -= from;
+                }
+                queued_ += rest_.capacity();
+                pop(n);
+                writing_ = true;
+                net::async_write(socket, net::buffer(rest_),
+                                 [self = this->shared_from_this()](beast::error_code e, size_t done) {
+                                     self->writing_ = false;
+                                     self->queued_ -= self->rest_.capacity();
+                                     if (e || self->forgotten_) return self->broken();
+                                     self->taken_ += done;
+                                     if (self->rest_.capacity() > 64 * 1024) self->rest_ = {};
+                                     if (!self->queue_.empty()) return self->write();
+                                     self->written();
+                                 });
+                return;
+            }
+            pop(n);
+        }
+        written();
+    }
+    void pop(size_t n) {
+        for (size_t i = 0; i < n; i++) {
+            queued_ -= queue_.front()->capacity() + kQueueSlot;
+            queue_.pop_front();
+        }
+    }
+    // The queue is empty. One that grew for a slow reader gives its memory back; a short one keeps it
+    // for the next frame.
+    void written() {
         if (most_ > 64 * 1024) queue_.shrink_to_fit();
         if (closing_) close_socket();
+    }
+    // A write failed, or completed after the socket was closed for a drop: the queue is let go only now.
+    void broken() {
+        release();
+        gone("the connection broke");
     }
     void gone(const std::string& why) {
         close_socket();
@@ -429,6 +535,7 @@ private:
     bool forgotten_ = true;  // the lobby does not know it, or no longer
     beast::flat_buffer buffer_;
     std::deque<Bytes> queue_;
+    std::vector<uint8_t> rest_;  // what a gathered write left to the asynchronous one
     size_t queued_ = 0, most_ = 0;
     uint64_t taken_ = 0;
     bool writing_ = false;

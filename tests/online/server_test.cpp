@@ -23,9 +23,10 @@ namespace beast = boost::beast;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
-// A TCP connection from the address to the server.
-void connect_from(tcp::socket& socket, const std::string& from, const online::Address& server) {
+// A TCP connection from the address to the server; a receive buffer of that size, when not 0.
+void connect_from(tcp::socket& socket, const std::string& from, const online::Address& server, int receive = 0) {
     socket.open(tcp::v4());
+    if (receive) socket.set_option(net::socket_base::receive_buffer_size(receive));
     socket.bind(tcp::endpoint(net::ip::make_address(from), 0));
     socket.connect(tcp::endpoint(net::ip::make_address(server.host), static_cast<uint16_t>(std::stoi(server.port))));
 }
@@ -33,9 +34,10 @@ void connect_from(tcp::socket& socket, const std::string& from, const online::Ad
 // A WebSocket client that sends whatever it is told to, with every wait bounded.
 class RawClient {
 public:
-    RawClient(const online::Address& server, const std::string& from = "127.0.0.2") {
-        connect_from(beast::get_lowest_layer(ws_).socket(), from, server);
-        ws_.handshake(server.host, "/");
+    RawClient(const online::Address& server, const std::string& from = "127.0.0.2", int receive = 0,
+              const std::string& path = "/") {
+        connect_from(beast::get_lowest_layer(ws_).socket(), from, server, receive);
+        ws_.handshake(server.host, path);
         ws_.binary(true);
     }
     void send(const std::vector<uint8_t>& bytes, bool binary = true) {
@@ -61,6 +63,24 @@ public:
             done = false;
         }
         return false;
+    }
+    // Reads messages until the stream ends or fails, most come or the wait is over: how it ended (no
+    // error for the last two), and what came.
+    beast::error_code read_all(size_t most, std::chrono::milliseconds wait, std::vector<online::ToClient>* got) {
+        beast::flat_buffer buffer;
+        for (auto end = std::chrono::steady_clock::now() + wait; got->size() < most;) {
+            beast::error_code result;
+            bool done = false;
+            ws_.async_read(buffer, [&](beast::error_code ec, size_t) { result = ec, done = true; });
+            ioc_.restart();
+            ioc_.run_for(end - std::chrono::steady_clock::now());
+            if (!done || result) return result;
+            auto data = buffer.cdata();
+            auto m = online::decode_to_client(static_cast<const uint8_t*>(data.data()), data.size());
+            got->push_back(m ? *m : online::ToClient{online::ServerRefuse{"undecodable"}});
+            buffer.clear();
+        }
+        return {};
     }
 
 private:
@@ -141,6 +161,45 @@ TEST(ServerTest, PlayersPlayThroughTheFrontAndItsFaultsCloseTheirOwnConnection) 
         EXPECT_NE(body.find(line), std::string::npos) << line << body;
     EXPECT_EQ(get(server.address(), "/").first, 404);
     EXPECT_FALSE(second.session().lost()) << second.session().reason();
+}
+
+// A watcher that reads nothing while its snapshot and frames pile up on a small receive buffer gets
+// every message whole and in order once it reads; one that pings while they are held up hears the end
+// of its stream, never a broken frame.
+TEST(ServerTest, HeldUpWritesComeWholeOrEndTheStream) {
+    online::ServerOptions options = fast();
+    options.send_buffer = 4096;
+    LocalServer server(options);
+    Doorbell bell;
+    Player creator(&bell);
+    creator.create(server.address());
+    ASSERT_TRUE(pump_until(
+        {&creator}, bell, [&] { return creator.session().playing(); }, 20s));
+    for (bool ping : {false, true}) {
+        std::string code = online::show_code(creator.session().code());
+        code.erase(code.find('-'), 1);
+        RawClient watcher(server.address(), "127.0.0.2", 2048, "/room/" + code);
+        watcher.send(online::encode(online::ClientWatch{online::kProtocolVersion, creator.session().code()}));
+        pump_until(
+            {&creator}, bell, [] { return false; }, 1s);
+        if (ping) watcher.ping();
+        std::vector<online::ToClient> got;
+        beast::error_code end = watcher.read_all(2000, 20s, &got);
+        uint32_t tick = 0;
+        size_t frames = 0;
+        for (const online::ToClient& m : got) {
+            if (const auto* s = std::get_if<online::ServerSnapshot>(&m)) tick = s->tick;
+            if (const auto* f = std::get_if<online::ServerFrame>(&m)) {
+                ASSERT_EQ(f->tick, tick + 1) << "after " << frames << " frames";
+                tick = f->tick, frames++;
+            }
+            if (const auto* r = std::get_if<online::ServerRefuse>(&m)) FAIL() << r->reason;
+        }
+        if (ping) EXPECT_EQ(end, net::error::eof) << end.message() << " after " << frames << " frames";
+        else EXPECT_EQ(got.size(), 2000u) << end.message();
+        EXPECT_GT(frames, 100u);
+    }
+    EXPECT_FALSE(creator.session().lost());
 }
 
 // The client's first message in the same write as its upgrade request is answered, not lost.
