@@ -11,6 +11,7 @@
 // over the run. Fails on a desync, a refused or lost connection, or a room that does not start.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -65,10 +67,6 @@ constexpr int kBoxY = 340, kStartX = 377, kStartY = 342;
 int box_x(int side) { return 160 + 30 * side; }
 // Rooms being set up at once: the server opens a room's game as it is created.
 constexpr int kSettingUp = 64;
-
-int64_t micros(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
-}
 
 // The server as a child process, its standard error read on a thread of its own.
 class Child {
@@ -189,6 +187,7 @@ public:
         : load_(load), room_(room), creator_(creator), measured_(measured), resolver_(ioc), ws_(ioc), timer_(ioc) {}
     void start();
     void send(std::vector<uint8_t> bytes) {
+        if (raw_) bytes = frame(bytes);
         out_.push_back(std::move(bytes));
         if (out_.size() == 1) write();
     }
@@ -205,15 +204,18 @@ public:
         beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ec);
         beast::get_lowest_layer(ws_).close();
     }
-    // The frames that arrived while measuring: tick and arrival in microseconds.
+    // The frames that arrived while measuring: tick and arrival in microseconds (CLOCK_REALTIME).
     std::vector<std::pair<uint32_t, int64_t>> arrivals;
 
 private:
     void fail(const char* what, const beast::error_code& ec = {});
     void read();
+    void read_raw();
+    bool take_frames(int64_t at);
     void drain();
     void write();
-    void on_message();
+    void on_message(const uint8_t* data, size_t size, int64_t at);
+    static std::vector<uint8_t> frame(const std::vector<uint8_t>& message);
 
     Load& load_;
     Room& room_;
@@ -227,6 +229,8 @@ private:
     bool draining_ = false;
     net::steady_timer timer_;
     std::array<char, 4096> sink_;
+    bool raw_ = false;         // past the handshake, frames are read and written here, not by Beast
+    std::vector<uint8_t> in_;  // bytes read raw and not yet a whole frame
 };
 
 struct Room {
@@ -248,6 +252,14 @@ void Client::start() {
             std::string path = self->creator_ ? "/room/new" : "/room/" + code;
             self->ws_.async_handshake("127.0.0.1", path, [self](beast::error_code h) {
                 if (h) return self->fail("handshake", h);
+                // The server sends nothing before the client's first message, so Beast holds no byte
+                // past the upgrade's answer: a measured creator takes the socket over from here, to have
+                // the kernel's time of each frame's arrival.
+                if (self->measured_) {
+                    int on = 1;
+                    tcp::socket& socket = beast::get_lowest_layer(self->ws_).socket();
+                    self->raw_ = setsockopt(socket.native_handle(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
+                }
                 if (self->creator_) self->send(online::encode(online::ClientCreate{}));
                 else self->send(online::encode(online::ClientJoin{online::kProtocolVersion, self->room_.code, {}}));
                 self->read();
@@ -266,12 +278,94 @@ void Client::fail(const char* what, const beast::error_code& ec) {
 
 void Client::read() {
     if (draining_) return drain();
+    if (raw_) return read_raw();
     ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, size_t) {
         if (ec) return self->fail("read", ec);
-        self->on_message();
+        auto data = self->buffer_.cdata();
+        self->on_message(static_cast<const uint8_t*>(data.data()), data.size(), 0);
         self->buffer_.consume(self->buffer_.size());
         self->read();
     });
+}
+
+int64_t realtime_micros(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000 + t.tv_nsec / 1000; }
+
+// Reads whatever has come, each read with the time the kernel took in its newest byte, and takes the
+// whole frames out of it: a frame that came in two reads counts from the second.
+void Client::read_raw() {
+    tcp::socket& socket = beast::get_lowest_layer(ws_).socket();
+    socket.async_wait(tcp::socket::wait_read, [self = shared_from_this(), &socket](beast::error_code ec) {
+        if (ec) return self->fail("read", ec);
+        for (int reads = 0; reads < 64; reads++) {
+            std::array<uint8_t, 4096> chunk;
+            iovec iov{chunk.data(), chunk.size()};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            ssize_t n = recvmsg(socket.native_handle(), &msg, MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n <= 0)
+                return self->fail("read",
+                                  n == 0 ? net::error::eof : beast::error_code(errno, beast::system_category()));
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            int64_t at = realtime_micros(now);
+            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec stamp;
+                    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                    at = realtime_micros(stamp);
+                }
+            self->in_.insert(self->in_.end(), chunk.data(), chunk.data() + n);
+            if (!self->take_frames(at)) return;
+        }
+        self->read_raw();
+    });
+}
+
+// The whole frames at the front of in_, as the server sends them: final and unmasked. False once failed.
+bool Client::take_frames(int64_t at) {
+    size_t used = 0;
+    while (in_.size() - used >= 2) {
+        const uint8_t* h = in_.data() + used;
+        size_t have = in_.size() - used, head = 2, length = h[1] & 0x7F;
+        if ((h[0] & 0x80) == 0 || (h[1] & 0x80) != 0) return fail("a fragmented or masked frame"), false;
+        if (length == 126) {
+            if (have < 4) break;
+            head = 4, length = size_t{h[2]} << 8 | h[3];
+        } else if (length == 127) {
+            if (have < 10) break;
+            head = 10, length = 0;
+            for (int i = 0; i < 8; i++) length = length << 8 | h[2 + i];
+        }
+        if (length > online::kMaxMessage) return fail("a frame too long"), false;
+        if (have < head + length) break;
+        int opcode = h[0] & 0x0F;
+        if (opcode == 0x8) return fail("closed"), false;
+        if (opcode == 0x2) on_message(h + head, length, at);
+        if (done_) return false;
+        used += head + length;
+    }
+    in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(used));
+    return true;
+}
+
+// A client's binary frame, final, masked with a key of zeros (the server does not look at the key).
+std::vector<uint8_t> Client::frame(const std::vector<uint8_t>& message) {
+    std::vector<uint8_t> out = {0x82};
+    if (message.size() < 126) {
+        out.push_back(static_cast<uint8_t>(0x80 | message.size()));
+    } else {
+        out.push_back(0x80 | 126);
+        out.push_back(static_cast<uint8_t>(message.size() >> 8));
+        out.push_back(static_cast<uint8_t>(message.size()));
+    }
+    out.insert(out.end(), 4, 0);
+    out.insert(out.end(), message.begin(), message.end());
+    return out;
 }
 
 // A joined client, once welcomed, only keeps its socket read: once a second, whatever has come, in one
@@ -292,17 +386,17 @@ void Client::drain() {
 }
 
 void Client::write() {
-    ws_.async_write(net::buffer(out_.front()), [self = shared_from_this()](beast::error_code ec, size_t) {
+    auto done = [self = shared_from_this()](beast::error_code ec, size_t) {
         if (ec) return self->fail("write", ec);
         self->out_.pop_front();
         if (!self->out_.empty()) self->write();
-    });
+    };
+    if (raw_) net::async_write(beast::get_lowest_layer(ws_).socket(), net::buffer(out_.front()), done);
+    else ws_.async_write(net::buffer(out_.front()), done);
 }
 
-void Client::on_message() {
-    Clock::time_point now = Clock::now();
-    auto data = buffer_.cdata();
-    auto message = online::decode_to_client(static_cast<const uint8_t*>(data.data()), data.size());
+void Client::on_message(const uint8_t* data, size_t size, int64_t at) {
+    auto message = online::decode_to_client(data, size);
     if (!message) return fail("a malformed message");
     if (const auto* refuse = std::get_if<online::ServerRefuse>(&*message)) {
         std::string why = "refused: " + refuse->reason;
@@ -326,7 +420,7 @@ void Client::on_message() {
     }
     const auto* frame = std::get_if<online::ServerFrame>(&*message);
     if (!frame) return;
-    if (load_.measuring && measured_) arrivals.emplace_back(frame->tick, micros(now));
+    if (load_.measuring && raw_) arrivals.emplace_back(frame->tick, at);
     if (creator_ && !room_.start_taken) {
         for (const GameInput& in : frame->inputs) {
             if (in.kind == InputKind::kPress && in.x == kStartX && in.y == kStartY) {
