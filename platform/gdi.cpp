@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
+#include <utility>
 
 #include "platform/context.h"
 
@@ -25,6 +27,13 @@ size_t tile_of(const Bitmap* b, int x, int y) {
     return static_cast<size_t>(y / kTile) * static_cast<size_t>(across) + static_cast<size_t>(x / kTile);
 }
 
+constexpr size_t kTilePixels = kTile * kTile;
+
+Colour* slot_pixels(const Bitmap* b, size_t tile) {
+    size_t slot = b->tile_slot[tile] - 1u;
+    return &b->slot_blocks[slot / kBlockSlots][slot % kBlockSlots * kTilePixels];
+}
+
 // Pixel (x, y), inside the bitmap, and in *run how many pixels from it on along the row lie in the same
 // storage.
 const Colour* read_span(const Bitmap* b, int x, int y, int* run) {
@@ -33,9 +42,9 @@ const Colour* read_span(const Bitmap* b, int x, int y, int* run) {
         return &b->pixels[static_cast<size_t>(y) * b->width + x];
     }
     *run = std::min(kTile - x % kTile, b->width - x);
-    const auto& tile = b->tiles[tile_of(b, x, y)];
-    if (!tile) return &b->base->pixels[static_cast<size_t>(y) * b->width + x];
-    return &tile[static_cast<size_t>(y % kTile) * kTile + x % kTile];
+    size_t tile = tile_of(b, x, y);
+    if (!b->tile_slot[tile]) return &b->base->pixels[static_cast<size_t>(y) * b->width + x];
+    return slot_pixels(b, tile) + static_cast<size_t>(y % kTile) * kTile + x % kTile;
 }
 
 // The same to write to: a layered bitmap's tile becomes its own first, a copy of its base's.
@@ -45,17 +54,24 @@ Colour* write_span(Bitmap* b, int x, int y, int* run) {
         return &b->pixels[static_cast<size_t>(y) * b->width + x];
     }
     *run = std::min(kTile - x % kTile, b->width - x);
-    auto& tile = b->tiles[tile_of(b, x, y)];
-    if (!tile) {
-        tile = std::make_unique<Colour[]>(kTile * kTile);
+    size_t tile = tile_of(b, x, y);
+    if (!b->tile_slot[tile]) {
+        if (b->free_slots.empty()) {
+            size_t first = b->slot_blocks.size() * kBlockSlots + 1;
+            b->slot_blocks.push_back(std::make_unique<Colour[]>(kBlockSlots * kTilePixels));
+            for (size_t i = kBlockSlots; i-- > 0;) b->free_slots.push_back(static_cast<uint16_t>(first + i));
+        }
+        b->tile_slot[tile] = b->free_slots.back();
+        b->free_slots.pop_back();
+        Colour* own = slot_pixels(b, tile);
         int x0 = x / kTile * kTile, y0 = y / kTile * kTile;
         int w = std::min(kTile, b->width - x0), h = std::min(kTile, b->height - y0);
         for (int r = 0; r < h; r++) {
             const Colour* in = &b->base->pixels[static_cast<size_t>(y0 + r) * b->width + x0];
-            std::copy(in, in + w, &tile[static_cast<size_t>(r) * kTile]);
+            std::copy(in, in + w, own + static_cast<size_t>(r) * kTile);
         }
     }
-    return &tile[static_cast<size_t>(y % kTile) * kTile + x % kTile];
+    return slot_pixels(b, tile) + static_cast<size_t>(y % kTile) * kTile + x % kTile;
 }
 
 // The tiles the rectangle covers whole read as the base again.
@@ -65,7 +81,7 @@ void drop_tiles(Bitmap* b, int x, int y, int w, int h) {
             int x0 = tx * kTile, y0 = ty * kTile;
             if (x0 >= x && y0 >= y && std::min(x0 + kTile, b->width) <= x + w &&
                 std::min(y0 + kTile, b->height) <= y + h)
-                b->tiles[tile_of(b, x0, y0)].reset();
+                if (uint16_t& slot = b->tile_slot[tile_of(b, x0, y0)]) b->free_slots.push_back(std::exchange(slot, 0));
         }
     }
 }
@@ -82,7 +98,7 @@ void blit_layered(Bitmap* to, int x, int y, const Bitmap* from, int sx, int sy, 
         for (int col = left, n = 0; col < right; col += n) {
             int dx = x + col, dy = y + row, run = 0;
             n = right - col;
-            if (from_base && !to->tiles[tile_of(to, dx, dy)]) {
+            if (from_base && !to->tile_slot[tile_of(to, dx, dy)]) {
                 n = std::min(n, kTile - dx % kTile);
                 continue;
             }
@@ -120,7 +136,12 @@ Bitmap* create_layered(Bitmap* base) {
     bitmap->width = base->width;
     bitmap->height = base->height;
     bitmap->base = share_bitmap(base);
-    bitmap->tiles.resize(tile_of(bitmap, bitmap->width - 1, bitmap->height - 1) + 1);
+    size_t tiles = tile_of(bitmap, bitmap->width - 1, bitmap->height - 1) + 1;
+    if (tiles + kBlockSlots > std::numeric_limits<uint16_t>::max()) {
+        delete_bitmap(bitmap);
+        return nullptr;
+    }
+    bitmap->tile_slot.assign(tiles, 0);
     return bitmap;
 }
 

@@ -35,12 +35,18 @@ struct Bitmap {
     std::atomic<int> holders{1};
     // A layered bitmap keeps only the tiles drawn on, kTile x kTile each, row by row; the rest read as
     // its base, a bitmap of the same size that it holds shared. Its pixels are empty: it is read and
-    // drawn through the functions below alone.
+    // drawn through the functions below alone. Tile t is its own when tile_slot[t] is not 0: slot
+    // tile_slot[t] - 1, of kTile * kTile pixels, in blocks of kBlockSlots slots that never move. The
+    // slots of tiles that read as the base again are used again first.
     Bitmap* base = nullptr;
-    std::vector<std::unique_ptr<Colour[]>> tiles;
+    std::vector<uint16_t> tile_slot;
+    std::vector<std::unique_ptr<Colour[]>> slot_blocks;
+    std::vector<uint16_t> free_slots;
 };
 
 constexpr int kTile = 8;
+// A game draws its icons on a few hundred tiles of the map.
+constexpr size_t kBlockSlots = 32;
 
 // A drawing surface: draws into whichever bitmap is selected into it.
 struct Surface {
@@ -54,7 +60,8 @@ void delete_bitmap(Bitmap* bitmap);
 // One more holder of the bitmap, which is read-only from then on; returns it. Null gives null.
 Bitmap* share_bitmap(Bitmap* bitmap);
 
-// A bitmap that reads as base, which it shares, until drawn on; null for a null or layered base.
+// A bitmap that reads as base, which it shares, until drawn on; null for a null or layered base, or
+// one of more tiles than a slot's number holds.
 Bitmap* create_layered(Bitmap* base);
 // Whether the running game (platform/context.h) makes the map with its icons as a layered bitmap over
 // the map: a server's rooms, whose pictures no one reads pixel by pixel. Off unless set.

@@ -231,10 +231,10 @@ TEST(GdiTest, DirtyRectangleGrowsToCoverEveryDrawing) {
 }
 
 // A layered bitmap over a shared base draws, pixel for pixel, as a plain copy of the base does, through
-// every operation, on tile edges and clipped; the base is never written; copying the base back onto its
-// place gives the tiles back.
+// every operation, on tile edges and clipped, onto itself as it takes new tiles; the base is never
+// written; copying the base back onto its place gives the tiles back, to be drawn on again.
 TEST(GdiTest, LayeredBitmapDrawsAsAPlainCopy) {
-    const int w = 3 * plat::kTile + 5, h = 2 * plat::kTile + 3;
+    const int w = 9 * plat::kTile + 5, h = 5 * plat::kTile + 3;
     Canvas base(w, h, source_colour), sheet(12, 9, filler);
     plat::set_pixel(sheet.surface.get(), 3, 3, 0x00400201);
     Bitmap* shared = plat::share_bitmap(base.bitmap.get());
@@ -270,9 +270,16 @@ TEST(GdiTest, LayeredBitmapDrawsAsAPlainCopy) {
     both([&](Surface* s) { plat::blit(s, 20, 1, 9, 9, base.surface.get(), 2, 30, plat::SRCCOPY); });
     both([&](Surface* s) { plat::blit(s, 0, 0, plat::kTile + 3, 9, base.surface.get(), 0, 0, plat::SRCCOPY); });
     expect_same("the base copied elsewhere and partly onto its place");
+    both([&](Surface* s) { plat::blit(s, 0, 3 * plat::kTile, w, h - 3 * plat::kTile, s, 0, 0, plat::SRCCOPY); });
+    EXPECT_GT(layered->slot_blocks.size(), 1u);
+    expect_same("a copy onto itself that takes new tiles");
     both([&](Surface* s) { plat::blit(s, 0, 0, w, h, base.surface.get(), 0, 0, plat::SRCCOPY); });
     expect_same("the base copied whole onto its place");
-    for (const auto& tile : layered->tiles) EXPECT_EQ(tile, nullptr);
+    for (uint16_t slot : layered->tile_slot) EXPECT_EQ(slot, 0);
+    size_t blocks = layered->slot_blocks.size();
+    both([&](Surface* s) { plat::blit(s, 1, 1, 12, 9, sheet.surface.get(), 0, 0, plat::SRCCOPY); });
+    expect_same("a copy after the tiles were given back");
+    EXPECT_EQ(layered->slot_blocks.size(), blocks);
 }
 
 // Drawing into a shared bitmap is a fault: other games read it at the same moment.
