@@ -19,7 +19,7 @@ namespace online {
 
 // Changes whenever the messages, the snapshot or the rules change: client and server must play the
 // same game.
-constexpr uint32_t kProtocolVersion = 4;
+constexpr uint32_t kProtocolVersion = 5;
 
 // No message is longer, a snapshot included; a reason is at most this many characters.
 constexpr size_t kMaxMessage = 256 * 1024;

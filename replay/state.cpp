@@ -26,7 +26,11 @@ namespace replay {
 
 namespace {
 
-constexpr uint32_t kVersion = 1;
+// Version 2 writes a row that is its base's, whole, as its base's number alone, with kWholeRow set;
+// version 1, which is still read, wrote every row's bytes.
+constexpr uint32_t kVersion = 2;
+constexpr uint32_t kOldestVersion = 1;
+constexpr uint8_t kWholeRow = 0x80;
 // A snapshot inflates to a few megabytes at most; anything claiming more is not one.
 constexpr uint32_t kMaxRaw = 16u * 1024 * 1024;
 
@@ -182,7 +186,8 @@ const plat::Colour* base_row(const Placed& p, int y, int width, plat::Colour* sc
 }
 
 // A picture as rows, each the exclusive-or with the row of whichever candidate base is nearest, three
-// bytes a pixel: a row as its base has it is all zeros, which compress to next to nothing.
+// bytes a pixel; a row as its base has it is the base's number alone. Most rows of a game's pictures
+// are their bases' as they stand, and a megabyte of zeros would cost the compressor milliseconds.
 void write_picture(Writer& w, const plat::Bitmap* b, const Bases& bases, std::initializer_list<Base> candidates) {
     uint8_t present = b ? 1 : 0;
     w.put(present);
@@ -205,6 +210,11 @@ void write_picture(Writer& w, const plat::Bitmap* b, const Bases& bases, std::in
             int same = 0;
             for (int x = 0; x < width; x++) same += pixels[x] == r[x];
             if (same > best_same) best = c, best_row = r, best_same = same;
+            if (same == width) break;
+        }
+        if (best_same == width) {
+            w.put(static_cast<uint8_t>(best | kWholeRow));
+            continue;
         }
         for (int x = 0; x < width; x++) {
             plat::Colour c = pixels[x] ^ (best_row ? best_row[x] : 0);
@@ -222,7 +232,7 @@ struct BitmapDeleter {
 using Owned = std::unique_ptr<plat::Bitmap, BitmapDeleter>;
 
 // The picture back from its rows; null with *present false when there was none. False when malformed.
-bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int want_height) {
+bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int want_height, uint32_t version) {
     uint8_t present = 0;
     present = r.get<uint8_t>();
     if (!r.ok() || present > 1) return false;
@@ -237,11 +247,18 @@ bool read_picture(Reader& r, const Bases& bases, Owned* out, int want_width, int
     for (int y = 0; y < height; y++) {
         uint8_t base = 0;
         base = r.get<uint8_t>();
-        r.take(row.data(), row.size());
+        bool whole = version >= 2 && (base & kWholeRow);
+        if (whole) base &= static_cast<uint8_t>(~kWholeRow);
+        else r.take(row.data(), row.size());
         if (!r.ok() || base >= kBases) return false;
         const plat::Colour* from = base == kZero ? nullptr : base_row(bases.at[base], y, width, scratch.data());
         if (base != kZero && !from) return false;
         plat::Colour* pixels = b->pixels.data() + static_cast<size_t>(y) * width;
+        if (whole) {
+            if (from) std::copy(from, from + width, pixels);
+            else std::fill(pixels, pixels + width, 0u);
+            continue;
+        }
         for (int x = 0; x < width; x++) {
             plat::Colour c = row[3 * x] | row[3 * x + 1] << 8 | static_cast<plat::Colour>(row[3 * x + 2]) << 16;
             pixels[x] = c ^ (from ? from[x] : 0);
@@ -315,13 +332,14 @@ struct Header {
 };
 
 // The body of a snapshot, unpacked.
-bool unpack(const uint8_t* data, size_t size, std::vector<uint8_t>* raw, std::string* why) {
+bool unpack(const uint8_t* data, size_t size, std::vector<uint8_t>* raw, uint32_t* version, std::string* why) {
     Header header;
     Reader r(data, size);
     if (!header.read(r)) return refuse(why, "not a snapshot");
-    if (header.version != kVersion)
+    if (header.version < kOldestVersion || header.version > kVersion)
         return refuse(why, "a snapshot of version " + std::to_string(header.version) + ", not " +
-                               std::to_string(kVersion));
+                               std::to_string(kOldestVersion) + " to " + std::to_string(kVersion));
+    *version = header.version;
     if (header.raw_size > kMaxRaw) return refuse(why, "a damaged snapshot");
     raw->resize(header.raw_size);
     uLongf got = header.raw_size;
@@ -355,7 +373,7 @@ bool read_map(Parsed* p, std::string* why) {
 }
 
 // Puts the globals into the thread's and reads the rest; the thread's pictures are left alone.
-bool parse(const std::vector<uint8_t>& raw, Parsed* p, std::string* why) {
+bool parse(const std::vector<uint8_t>& raw, uint32_t version, Parsed* p, std::string* why) {
     Reader r(raw.data(), raw.size());
     io_globals<false>(r);
     r.take(p->held, sizeof p->held);
@@ -366,10 +384,10 @@ bool parse(const std::vector<uint8_t>& raw, Parsed* p, std::string* why) {
     Bases bases;
     bases.at[kFileMain] = {p->mainmap.get(), 0};
     bases.at[kFileTac] = {p->tacmap.get(), 0};
-    bool ok = read_picture(r, bases, &p->shown, MAP_WIDTH, MAP_HEIGHT) &&
-              read_picture(r, bases, &p->territory, MAP_WIDTH, MAP_HEIGHT);
+    bool ok = read_picture(r, bases, &p->shown, MAP_WIDTH, MAP_HEIGHT, version) &&
+              read_picture(r, bases, &p->territory, MAP_WIDTH, MAP_HEIGHT, version);
     bases.at[kMainmap] = {p->shown.get(), 0};
-    ok = ok && read_picture(r, bases, &p->full, MAP_WIDTH, MAP_HEIGHT);
+    ok = ok && read_picture(r, bases, &p->full, MAP_WIDTH, MAP_HEIGHT, version);
     bases.at[kFullimage] = {p->full.get(), 0};
     bases.at[kTitle] = {hTitlegfx, 0};
     bases.at[kPanel] = {hPanelimage, PANEL_Y};
@@ -377,7 +395,7 @@ bool parse(const std::vector<uint8_t>& raw, Parsed* p, std::string* why) {
     // A window without a picture takes the snapshot's as a server's room draws it, and leaves it.
     int window_width = client ? client->width : WinDC ? CLIENT_WIDTH : 0;
     int window_height = client ? client->height : WinDC ? CLIENT_HEIGHT : 0;
-    ok = ok && read_picture(r, bases, &p->window, window_width, window_height);
+    ok = ok && read_picture(r, bases, &p->window, window_width, window_height, version);
     if (!ok || !r.done()) return refuse(why, "a damaged snapshot");
     return true;
 }
@@ -557,12 +575,13 @@ std::vector<uint8_t> take_snapshot() {
 
 bool restore_snapshot(const uint8_t* data, size_t size, std::string* why) {
     std::vector<uint8_t> raw;
-    if (!unpack(data, size, &raw, why)) return false;
+    uint32_t version = 0;
+    if (!unpack(data, size, &raw, &version, why)) return false;
     // The globals go in first, so that the map they name can be read; on any refusal they go back.
     std::vector<uint8_t> before = globals_bytes();
     Parsed parsed;
     std::string reason;
-    if (!parse(raw, &parsed, &reason) || !validate(&parsed, &reason)) {
+    if (!parse(raw, version, &parsed, &reason) || !validate(&parsed, &reason)) {
         put_globals(before);
         return refuse(why, reason);
     }

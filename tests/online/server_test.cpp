@@ -181,7 +181,7 @@ TEST(ServerTest, HeldUpWritesComeWholeOrEndTheStream) {
         RawClient watcher(server.address(), "127.0.0.2", 2048, "/room/" + code);
         watcher.send(online::encode(online::ClientWatch{online::kProtocolVersion, creator.session().code()}));
         pump_until(
-            {&creator}, bell, [] { return false; }, 1s);
+            {&creator}, bell, [] { return false; }, 3s);
         if (ping) watcher.ping();
         std::vector<online::ToClient> got;
         beast::error_code end = watcher.read_all(2000, 20s, &got);
