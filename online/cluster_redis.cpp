@@ -10,6 +10,11 @@ constexpr auto kRenewal = std::chrono::seconds(1);
 constexpr auto kMargin = std::chrono::milliseconds(250);
 // Jobs done between two looks at the lease's clock.
 constexpr int kBatch = 64;
+// A Join for a room no record names yet is looked for again this often, and so many times in all,
+// before the player is told there is no such room: the room may have been made a moment ago on a
+// process whose record of it is still on its way to Redis.
+constexpr auto kLookAgain = std::chrono::milliseconds(250);
+constexpr int kLooks = 3;
 
 int64_t millis(RedisCluster::Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
@@ -101,7 +106,11 @@ void RedisCluster::push(Job job) {
             counts_.dropped++;
             return;
         }
-        jobs_.push_back(std::move(job));
+        // A room's record and a player's lookup go before the journal's writes waiting: a player may
+        // be on their way to another process with the room's code already.
+        if (job.kind == Job::created || job.kind == Job::find)
+            jobs_.insert(jobs_.begin() + static_cast<std::ptrdiff_t>(urgent_++), std::move(job));
+        else jobs_.push_back(std::move(job));
     }
     wake_.notify_one();
 }
@@ -126,11 +135,15 @@ void RedisCluster::find(int lobby, uint64_t conn, const std::string& code) {
 void RedisCluster::run() {
     std::unique_lock hold(jobs_lock_);
     while (!ending_) {
-        wake_.wait_until(hold, next_renewal_, [this] { return ending_ || !jobs_.empty(); });
+        Clock::time_point wake_at = later_.empty() ? next_renewal_ : std::min(next_renewal_, later_.front().first);
+        wake_.wait_until(hold, wake_at, [this] { return ending_ || !jobs_.empty(); });
         if (ending_) break;
+        for (Clock::time_point now = Clock::now(); !later_.empty() && later_.front().first <= now; later_.pop_front())
+            jobs_.insert(jobs_.begin() + static_cast<std::ptrdiff_t>(urgent_++), std::move(later_.front().second));
         for (int i = 0; i < kBatch && !jobs_.empty() && Clock::now() < next_renewal_; i++) {
             Job job = std::move(jobs_.front());
             jobs_.pop_front();
+            if (urgent_ > 0) urgent_--;
             hold.unlock();
             work(job);
             hold.lock();
@@ -248,6 +261,11 @@ void RedisCluster::work(Job& job) {
             return;
         case Job::find: {
             Found found = look(job.lobby, job.code);
+            if (found.kind == Found::none && ++job.seat < kLooks) {
+                std::lock_guard hold(jobs_lock_);
+                later_.emplace_back(Clock::now() + kLookAgain, std::move(job));
+                return;
+            }
             return tell(job.lobby, {ClusterNews::found, job.conn, job.code, std::move(found)});
         }
     }

@@ -67,7 +67,7 @@ private:
         int lobby = 0;
         uint64_t conn = 0;
         std::string code;
-        int seat = 0;
+        int seat = 0;  // a token's seat; the lookups a find has made
         std::string bytes;
         std::vector<std::string> tokens;
     };
@@ -101,6 +101,8 @@ private:
     mutable std::mutex jobs_lock_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
+    size_t urgent_ = 0;  // the records and lookups at the front of jobs_
+    std::deque<std::pair<Clock::time_point, Job>> later_;  // lookups to try again, by when
     bool ending_ = false;
     Counts counts_;  // under jobs_lock_
 

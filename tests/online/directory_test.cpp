@@ -8,9 +8,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <thread>
 
+#include "online/cluster_redis.h"
 #include "online/directory.h"
 
 namespace online {
@@ -191,6 +195,38 @@ TEST_F(DirectoryTest, ReconnectsAndGoesOnAfterRedisRestarts) {
     EXPECT_TRUE(owner.connected());
     ASSERT_EQ(owner.put_room("K", {}), Outcome::ok);
     EXPECT_EQ(owner.write_snapshot("K", "s"), Outcome::ok);
+}
+
+// A Join for a room whose record is still on its way to Redis finds it when it lands; one for no room
+// at all is answered so only after the cluster has looked a few times.
+TEST_F(DirectoryTest, AFindWaitsForARecordOnItsWay) {
+    Directory owner(config(1));
+    ASSERT_EQ(owner.acquire(), Outcome::ok);
+    ASSERT_EQ(owner.advertise("ws://127.0.0.1:1"), Outcome::ok);
+    RedisCluster cluster({config(2), "ws://127.0.0.1:2", {}, 100});
+    std::string why;
+    ASSERT_TRUE(cluster.start(2s, &why)) << why;
+    std::mutex lock;
+    std::condition_variable heard;
+    std::map<uint64_t, std::pair<Found::Kind, std::chrono::steady_clock::time_point>> answers;
+    int lobby = cluster.attach([&](ClusterNews news) {
+        std::lock_guard hold(lock);
+        answers[news.conn] = {news.where.kind, std::chrono::steady_clock::now()};
+        heard.notify_all();
+    });
+    auto asked = std::chrono::steady_clock::now();
+    cluster.find(lobby, 1, "AAAA-AAAA");
+    cluster.find(lobby, 2, "BBBB-BBBB");
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(owner.put_room("AAAA-AAAA", {"t0"}), Outcome::ok);
+    {
+        std::unique_lock hold(lock);
+        ASSERT_TRUE(heard.wait_for(hold, 5s, [&] { return answers.size() == 2; }));
+    }
+    cluster.detach(lobby);
+    EXPECT_EQ(answers[1].first, Found::moved);
+    EXPECT_EQ(answers[2].first, Found::none);
+    EXPECT_GE(answers[2].second - asked, 400ms);
 }
 
 TEST(Backoff, DoublesToItsBoundAndStartsAgainAfterASuccess) {
