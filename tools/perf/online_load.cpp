@@ -1,14 +1,17 @@
 // A load test of vantor-server on the loopback: many rooms of four light clients at once, and a few
 // rooms of full headless players whose hashes the server checks.
 //   online_load --server PATH [--rooms R] [--seconds S] [--tick-ms MS] [--full-rooms N] [--threads T]
-//               [--server-threads N] [--measured M] [--nice N]
-// The server runs as a child process on a free port. A light client is a WebSocket and no game: the
-// creator of each of M rooms (250, or every room if fewer) reads its frames and notes when each
-// arrives; every other client only keeps its socket drained, once its room has started. Each room's creator hands all
-// four sides to the computer on the title screen and starts, and starts again whenever the title comes back, so that
-// every room is in play. Measured: how late frames arrive against their room's clock, the server's
-// memory before any room, with every room on its title screen and with every room in play, and its CPU
-// over the run. Fails on a desync, a refused or lost connection, or a room that does not start.
+//               [--server-threads N] [--measured M] [--nice N] [--processes K [--cluster-tool PATH]]
+// The server runs as a child process on a free port; with --processes, K of them run as a cluster
+// behind HAProxy on a Redis (tools/server/cluster), and a Join moved to another process follows. A
+// light client is a WebSocket and no game: the creator of each of M rooms (250, or every room if fewer)
+// reads its frames and notes when each arrives; every other client only keeps its socket drained,
+// once its room has started. Each room's creator hands all four sides to the computer on the title
+// screen and starts, and starts again whenever the title comes back, so that every room is in play.
+// Measured: how late frames arrive against their room's clock, the server's memory before any room,
+// with every room on its title screen and with every room in play, and its CPU over the run (the
+// servers' together in a cluster). Fails on a desync, a refused or lost connection, or a room that does
+// not start.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -38,6 +41,7 @@
 
 #include "model/globals.h"
 #include "online/protocol.h"
+#include "online/transport.h"
 #include "platform/window.h"
 #include "tests/online/harness.h"
 
@@ -60,6 +64,8 @@ struct Options {
     int server_threads = 0;  // 0: the server's default
     int measured = 250;      // rooms whose creator notes every frame's arrival
     int nice = 10;           // the generator's own niceness; the server keeps its parent's
+    int processes = 0;       // a cluster of this many behind HAProxy; 0: one server
+    std::string cluster_tool = "tools/server/cluster";
 };
 
 // The title screen's player boxes and Start, as the creator clicks them: every side the computer's.
@@ -68,7 +74,9 @@ int box_x(int side) { return 160 + 30 * side; }
 // Rooms being set up at once: the server opens a room's game as it is created.
 constexpr int kSettingUp = 64;
 
-// The server as a child process, its standard error read on a thread of its own.
+// The server as a child process, its standard error read on a thread of its own; or, with --processes
+// K, a cluster of K servers behind HAProxy, on a Redis, started by tools/server/cluster, whose servers'
+// logs are read at the end.
 class Child {
 public:
     bool start(const Options& o, std::string* why) {
@@ -77,19 +85,41 @@ public:
         std::string rooms = std::to_string(o.rooms + o.full_rooms + 16);
         std::string conns = std::to_string(4 * (o.rooms + o.full_rooms) + 64);
         std::string tick = std::to_string(o.tick_ms);
-        std::string lanes = std::to_string(o.server_threads);
+        // Light clients send nothing: they are not closed as idle within the run.
+        std::vector<std::string> flags = {"--tick-ms",         tick,  "--max-rooms",    rooms,
+                                          "--max-connections", conns, "--idle-seconds", "3600"};
+        if (o.server_threads) flags.insert(flags.end(), {"--threads", std::to_string(o.server_threads)});
+        std::vector<std::string> args;
+        if (o.processes == 0) {
+            args = {o.server,    "--port",
+                    "0",         "--bind",
+                    "127.0.0.1", "--rooms-per-address",
+                    rooms,       "--creates-per-minute",
+                    rooms,       "--connections-per-address",
+                    conns};
+        } else {
+            logs_ = std::filesystem::absolute("cluster").string();
+            args = {"python3",     o.cluster_tool,
+                    "--server",    o.server,
+                    "--processes", std::to_string(o.processes),
+                    "--port",      "0",
+                    "--seconds",   "36000",
+                    "--dir",       logs_,
+                    "--maxconn",   std::to_string(2 * 4 * o.rooms + 256),
+                    "--"};
+        }
+        args.insert(args.end(), flags.begin(), flags.end());
         pid_ = fork();
         if (pid_ < 0) return *why = "cannot fork", false;
         if (pid_ == 0) {
-            dup2(pipe_ends[1], 2);
+            // The server writes its port on standard error; the cluster its addresses on standard output.
+            dup2(pipe_ends[1], o.processes ? 1 : 2);
             close(pipe_ends[0]);
             close(pipe_ends[1]);
-            // Light clients send nothing: they are not closed as idle within the run.
-            execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--tick-ms", tick.c_str(),
-                  "--max-rooms", rooms.c_str(), "--max-connections", conns.c_str(), "--rooms-per-address",
-                  rooms.c_str(), "--creates-per-minute", rooms.c_str(), "--connections-per-address", conns.c_str(),
-                  "--idle-seconds", "3600", o.server_threads ? "--threads" : static_cast<char*>(nullptr), lanes.c_str(),
-                  static_cast<char*>(nullptr));
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(pipe_ends[1]);
@@ -97,26 +127,29 @@ public:
         char line[512];
         while (std::fgets(line, sizeof line, log_)) {
             unsigned port = 0;
-            if (const char* at = std::strstr(line, " port "); at && std::sscanf(at, " port %u", &port) == 1) {
-                port_ = static_cast<uint16_t>(port);
+            int pid = 0;
+            if (o.processes == 0) {
+                if (const char* at = std::strstr(line, " port "); at && std::sscanf(at, " port %u", &port) == 1) {
+                    port_ = static_cast<uint16_t>(port);
+                    servers_.push_back({port_, pid_});
+                    break;
+                }
+            } else if (std::sscanf(line, "server 127.0.0.1:%u pid %d", &port, &pid) == 2) {
+                servers_.push_back({static_cast<uint16_t>(port), pid});
+            } else if (std::sscanf(line, "haproxy 127.0.0.1:%u pid %d", &port, &pid) == 2) {
+                port_ = static_cast<uint16_t>(port), haproxy_ = pid;
                 break;
             }
         }
         if (!port_) return *why = "the server did not start listening", false;
         reader_ = std::thread([this] {
             char text[512];
-            while (std::fgets(text, sizeof text, log_)) {
-                std::string l = text;
-                if (l.find("refused") != std::string::npos || l.find("dropped") != std::string::npos ||
-                    l.find("desync") != std::string::npos) {
-                    if (faults_++ < 5) std::fprintf(stderr, "online_load: server: %s", text);
-                }
-            }
+            while (std::fgets(text, sizeof text, log_)) note(text);
         });
         return true;
     }
-    // Stops the server as SIGTERM does: true when it exits cleanly within 20 s (under the sanitizers,
-    // with no leak found), else it is killed.
+    // Stops the server or the cluster as SIGTERM does: true when it exits cleanly within 20 s (under the
+    // sanitizers, with no leak found), else it is killed.
     bool stop() {
         if (pid_ <= 0) return false;
         kill(pid_, SIGTERM);
@@ -127,6 +160,12 @@ public:
         if (done == 0) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
         pid_ = -1;
         if (reader_.joinable()) reader_.join();
+        for (const auto& entry :
+             logs_.empty() ? std::filesystem::directory_iterator() : std::filesystem::directory_iterator(logs_)) {
+            if (entry.path().filename().string().rfind("server-", 0) != 0) continue;
+            std::ifstream in(entry.path());
+            for (std::string l; std::getline(in, l);) note((l + "\n").c_str());
+        }
         return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     ~Child() {
@@ -134,22 +173,36 @@ public:
         if (reader_.joinable()) reader_.join();
         if (log_) std::fclose(log_);
     }
-    pid_t pid() const { return pid_; }
     uint16_t port() const { return port_; }
     int faults() const { return faults_; }
-
-    // VmRSS in KiB.
-    long rss() const {
-        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-        return 0;
+    // The servers' ports, for their /metrics; HAProxy's pid, or 0.
+    std::vector<uint16_t> ports() const {
+        std::vector<uint16_t> out;
+        for (auto [port, pid] : servers_) out.push_back(port);
+        return out;
     }
-    // User and system time in seconds.
+    pid_t haproxy() const { return haproxy_; }
+
+    // The servers' VmRSS in KiB, summed.
+    long rss() const {
+        long sum = 0;
+        for (auto [port, pid] : servers_) {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("VmRSS:", 0) == 0) sum += std::atol(line.c_str() + 6);
+        }
+        return sum;
+    }
+    // The servers' user and system time in seconds, summed.
     double cpu() const {
-        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        double sum = 0;
+        for (auto [port, pid] : servers_) sum += cpu_of(pid);
+        return sum;
+    }
+    static double cpu_of(pid_t pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        if (text.rfind(')') == std::string::npos) return 0;
         std::istringstream fields(text.substr(text.rfind(')') + 2));
         std::string f;
         unsigned long long utime = 0, stime = 0;
@@ -161,8 +214,19 @@ public:
     }
 
 private:
+    void note(const char* text) {
+        std::string l = text;
+        if (l.find("refused") != std::string::npos || l.find("dropped") != std::string::npos ||
+            l.find("desync") != std::string::npos) {
+            if (faults_++ < 5) std::fprintf(stderr, "online_load: server: %s", text);
+        }
+    }
+
     pid_t pid_ = -1;
+    pid_t haproxy_ = 0;
     uint16_t port_ = 0;
+    std::vector<std::pair<uint16_t, pid_t>> servers_;
+    std::string logs_;  // the cluster's folder of logs
     FILE* log_ = nullptr;
     std::thread reader_;
     std::atomic<int> faults_{0};
@@ -174,6 +238,7 @@ struct Load {
     std::atomic<int> seated{0};   // rooms with all four players welcomed
     std::atomic<int> started{0};  // rooms whose creator's Start was taken
     std::atomic<int> failed{0};   // connections refused, broken or never made
+    std::atomic<int> moved{0};    // Joins moved to another process of the cluster
     std::atomic<bool> measuring{false};
     std::atomic<bool> stopping{false};
 };
@@ -183,8 +248,15 @@ struct Room;
 // One WebSocket: a Create or a ClientJoin, then frames until the end.
 class Client : public std::enable_shared_from_this<Client> {
 public:
-    Client(net::io_context& ioc, Load& load, Room& room, bool creator, bool measured)
-        : load_(load), room_(room), creator_(creator), measured_(measured), resolver_(ioc), ws_(ioc), timer_(ioc) {}
+    Client(net::io_context& ioc, Load& load, Room& room, bool creator, bool measured, uint16_t port = 0)
+        : load_(load),
+          room_(room),
+          creator_(creator),
+          measured_(measured),
+          port_(port ? port : load.port),
+          resolver_(ioc),
+          ws_(ioc),
+          timer_(ioc) {}
     void start();
     void send(std::vector<uint8_t> bytes) {
         if (raw_) bytes = frame(bytes);
@@ -221,6 +293,7 @@ private:
     Room& room_;
     bool creator_;
     bool measured_;  // notes every frame's arrival
+    uint16_t port_;  // the server's, or HAProxy's
     tcp::resolver resolver_;
     websocket::stream<beast::tcp_stream> ws_;
     beast::flat_buffer buffer_;
@@ -242,7 +315,7 @@ struct Room {
 };
 
 void Client::start() {
-    resolver_.async_resolve("127.0.0.1", std::to_string(load_.port), [self = shared_from_this()](auto ec, auto found) {
+    resolver_.async_resolve("127.0.0.1", std::to_string(port_), [self = shared_from_this()](auto ec, auto found) {
         if (ec) return self->fail("resolve", ec);
         beast::get_lowest_layer(self->ws_).async_connect(found, [self](beast::error_code e, auto) {
             if (e) return self->fail("connect", e);
@@ -398,6 +471,23 @@ void Client::write() {
 void Client::on_message(const uint8_t* data, size_t size, int64_t at) {
     auto message = online::decode_to_client(data, size);
     if (!message) return fail("a malformed message");
+    if (const auto* moved = std::get_if<online::ServerMoved>(&*message)) {
+        // A Join that reached a process of the cluster without its room: the player joins again at the
+        // room's owner, once, on a connection of its own; this one ends.
+        online::Address to;
+        std::string why;
+        if (creator_ || !online::parse_address(moved->address, &to, &why))
+            return fail(("moved to " + moved->address).c_str());
+        for (auto& c : room_.clients) {
+            if (c.get() != this) continue;
+            c = std::make_shared<Client>(*room_.ioc, load_, room_, false, false,
+                                         static_cast<uint16_t>(std::stoi(to.port)));
+            c->start();
+            load_.moved++;
+        }
+        done_ = true;
+        return close();
+    }
     if (const auto* refuse = std::get_if<online::ServerRefuse>(&*message)) {
         std::string why = "refused: " + refuse->reason;
         return fail(why.c_str());
@@ -544,6 +634,17 @@ long long metric(uint16_t port, const std::string& name) {
     return -1;
 }
 
+// The counter summed over the servers; -1 when one cannot be read.
+long long metric(const std::vector<uint16_t>& ports, const std::string& name) {
+    long long sum = 0;
+    for (uint16_t port : ports) {
+        long long one = metric(port, name);
+        if (one < 0) return -1;
+        sum += one;
+    }
+    return sum;
+}
+
 // Waits until the count reaches want or the time is up.
 bool wait_for(const std::atomic<int>& count, int want, std::chrono::seconds limit, const std::atomic<int>& failed) {
     auto end = Clock::now() + limit;
@@ -566,11 +667,15 @@ bool parse(int argc, char** argv, Options* o) {
         else if (arg == "--server-threads") o->server_threads = std::atoi(v);
         else if (arg == "--measured") o->measured = std::atoi(v);
         else if (arg == "--nice") o->nice = std::atoi(v);
+        else if (arg == "--processes") o->processes = std::atoi(v);
+        else if (arg == "--cluster-tool") o->cluster_tool = v;
         else return false;
     }
+    o->cluster_tool = std::filesystem::absolute(o->cluster_tool).string();
     return argc % 2 == 1 && !o->server.empty() && o->rooms > 0 && o->seconds > 0 && o->seconds <= 3600 &&
            o->tick_ms > 0 && o->full_rooms >= 0 && o->threads > 0 && o->threads <= 8 && o->server_threads >= 0 &&
-           o->server_threads <= 64 && o->measured > 0 && o->nice >= 0 && o->nice <= 19;
+           o->server_threads <= 64 && o->measured > 0 && o->nice >= 0 && o->nice <= 19 && o->processes >= 0 &&
+           o->processes <= 16;
 }
 
 // Client threads, each with an io_context its rooms live on.
@@ -605,7 +710,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, &o)) {
         std::fprintf(stderr,
                      "usage: online_load --server PATH [--rooms R] [--seconds S] [--tick-ms MS] [--full-rooms N] "
-                     "[--threads T] [--server-threads N] [--measured M] [--nice N]\n");
+                     "[--threads T] [--server-threads N] [--measured M] [--nice N] [--processes K [--cluster-tool "
+                     "PATH]]\n");
         return 2;
     }
     // Four connections a room, in this process and in the server's, which inherits the limit.
@@ -679,13 +785,14 @@ int main(int argc, char** argv) {
     // The measured run: full rooms beside the light ones.
     auto end = Clock::now() + std::chrono::seconds(o.seconds);
     double cpu_before = server.cpu();
-    long long frames_before = metric(load.port, "vantor_frames_total");
+    double proxy_before = server.haproxy() ? Child::cpu_of(server.haproxy()) : 0;
+    long long frames_before = metric(server.ports(), "vantor_frames_total");
     // The server's own view of its lateness: its ticks by how long after their time they ran.
     const std::array<const char*, 6> bounds = {"1", "5", "10", "25", "100", "250"};
     auto lateness = [&] {
         std::array<long long, bounds.size()> at{};
         for (size_t i = 0; i < bounds.size(); i++)
-            at[i] = metric(load.port, std::string("vantor_tick_lateness_ms_bucket{le=\"") + bounds[i] + "\"}");
+            at[i] = metric(server.ports(), std::string("vantor_tick_lateness_ms_bucket{le=\"") + bounds[i] + "\"}");
         return at;
     };
     auto late_before = lateness();
@@ -701,16 +808,17 @@ int main(int argc, char** argv) {
     load.measuring = false;
     double run_seconds = std::chrono::duration<double>(Clock::now() - run_began).count();
     double cpu = server.cpu() - cpu_before;
-    long long run_frames = metric(load.port, "vantor_frames_total") - frames_before;
+    double proxy = server.haproxy() ? Child::cpu_of(server.haproxy()) - proxy_before : 0;
+    long long run_frames = metric(server.ports(), "vantor_frames_total") - frames_before;
     auto late_after = lateness();
     long rss_end = server.rss();
     for (std::thread& t : full) t.join();
     restarting = false;
     restarter.join();
 
-    long long desyncs = metric(load.port, "vantor_desyncs_total");
-    long long checks = metric(load.port, "vantor_checks_total");
-    long long frames = metric(load.port, "vantor_frames_total");
+    long long desyncs = metric(server.ports(), "vantor_desyncs_total");
+    long long checks = metric(server.ports(), "vantor_checks_total");
+    long long frames = metric(server.ports(), "vantor_frames_total");
     load.stopping = true;
     for (Room& room : rooms)
         on(room, [&room] {
@@ -732,6 +840,10 @@ int main(int argc, char** argv) {
     std::printf("per room KiB: title %.0f, in play %.0f\n", per_title, per_play);
     std::printf("server CPU: %.1f s over %.1f s, %.0f%% of 2 cores\n", cpu, run_seconds,
                 100.0 * cpu / (2.0 * run_seconds));
+    if (o.processes)
+        std::printf(
+            "a cluster of %d processes behind HAProxy: HAProxy's CPU %.1f s, %.0f%% of 2 cores; %d Joins moved\n",
+            o.processes, proxy, 100.0 * proxy / (2.0 * run_seconds), load.moved.load());
     // What a room's tick costs the server, all its work over the run included (accepts, reads, hashes).
     std::printf("server CPU a room tick: %.1f us over %lld ticks\n", run_frames > 0 ? 1e6 * cpu / run_frames : 0.0,
                 run_frames);
