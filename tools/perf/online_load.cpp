@@ -136,6 +136,8 @@ public:
                 }
             } else if (std::sscanf(line, "server 127.0.0.1:%u pid %d", &port, &pid) == 2) {
                 servers_.push_back({static_cast<uint16_t>(port), pid});
+            } else if (std::sscanf(line, "redis 127.0.0.1:%u pid %d", &port, &pid) == 2) {
+                redis_ = pid;
             } else if (std::sscanf(line, "haproxy 127.0.0.1:%u pid %d", &port, &pid) == 2) {
                 port_ = static_cast<uint16_t>(port), haproxy_ = pid;
                 break;
@@ -182,6 +184,7 @@ public:
         return out;
     }
     pid_t haproxy() const { return haproxy_; }
+    pid_t redis() const { return redis_; }
 
     // The servers' VmRSS in KiB, summed.
     long rss() const {
@@ -223,7 +226,7 @@ private:
     }
 
     pid_t pid_ = -1;
-    pid_t haproxy_ = 0;
+    pid_t haproxy_ = 0, redis_ = 0;
     uint16_t port_ = 0;
     std::vector<std::pair<uint16_t, pid_t>> servers_;
     std::string logs_;  // the cluster's folder of logs
@@ -786,6 +789,7 @@ int main(int argc, char** argv) {
     auto end = Clock::now() + std::chrono::seconds(o.seconds);
     double cpu_before = server.cpu();
     double proxy_before = server.haproxy() ? Child::cpu_of(server.haproxy()) : 0;
+    double redis_before = server.redis() ? Child::cpu_of(server.redis()) : 0;
     long long frames_before = metric(server.ports(), "vantor_frames_total");
     // The server's own view of its lateness: its ticks by how long after their time they ran.
     const std::array<const char*, 6> bounds = {"1", "5", "10", "25", "100", "250"};
@@ -809,6 +813,7 @@ int main(int argc, char** argv) {
     double run_seconds = std::chrono::duration<double>(Clock::now() - run_began).count();
     double cpu = server.cpu() - cpu_before;
     double proxy = server.haproxy() ? Child::cpu_of(server.haproxy()) - proxy_before : 0;
+    double redis = server.redis() ? Child::cpu_of(server.redis()) - redis_before : 0;
     long long run_frames = metric(server.ports(), "vantor_frames_total") - frames_before;
     auto late_after = lateness();
     long rss_end = server.rss();
@@ -842,8 +847,10 @@ int main(int argc, char** argv) {
                 100.0 * cpu / (2.0 * run_seconds));
     if (o.processes)
         std::printf(
-            "a cluster of %d processes behind HAProxy: HAProxy's CPU %.1f s, %.0f%% of 2 cores; %d Joins moved\n",
-            o.processes, proxy, 100.0 * proxy / (2.0 * run_seconds), load.moved.load());
+            "a cluster of %d processes behind HAProxy: CPU of HAProxy %.1f s (%.0f%% of 2 cores), of Redis %.1f s "
+            "(%.0f%%); %d Joins moved\n",
+            o.processes, proxy, 100.0 * proxy / (2.0 * run_seconds), redis, 100.0 * redis / (2.0 * run_seconds),
+            load.moved.load());
     // What a room's tick costs the server, all its work over the run included (accepts, reads, hashes).
     std::printf("server CPU a room tick: %.1f us over %lld ticks\n", run_frames > 0 ? 1e6 * cpu / run_frames : 0.0,
                 run_frames);
