@@ -180,8 +180,11 @@ TEST(ServerTest, HeldUpWritesComeWholeOrEndTheStream) {
         code.erase(code.find('-'), 1);
         RawClient watcher(server.address(), "127.0.0.2", 2048, "/room/" + code);
         watcher.send(online::encode(online::ClientWatch{online::kProtocolVersion, creator.session().code()}));
-        pump_until(
-            {&creator}, bell, [] { return false; }, 3s);
+        // Some 1,500 frames behind the snapshot, and until the server holds some of what it writes.
+        auto behind = std::chrono::steady_clock::now() + 3s;
+        ASSERT_TRUE(pump_until(
+            {&creator}, bell,
+            [&] { return std::chrono::steady_clock::now() > behind && server.metrics().queued_bytes > 0; }, 20s));
         if (ping) watcher.ping();
         std::vector<online::ToClient> got;
         beast::error_code end = watcher.read_all(2000, 20s, &got);
